@@ -1,0 +1,20 @@
+#ifndef PLATFORM_DEBUG_FORMAT_H
+#define PLATFORM_DEBUG_FORMAT_H
+
+#include <cstdarg>
+#include <cstddef>
+
+namespace platform {
+
+// Renders a wide printf-style debug message as UTF-8 into `out`, which is
+// always NUL-terminated (when capacity > 0). Understands %i %d %u %x %X and
+// %%, with the '0' and '-' flags and a width; integer arguments are
+// 32 bits. Anything else is copied as it stands. Returns the number of bytes
+// written, without the NUL; output that does not fit is cut at a whole
+// character. Needs no heap and no locale, so every backend can use it.
+std::size_t FormatDebugMessage(char* out, std::size_t capacity, const wchar_t* format,
+                               std::va_list args);
+
+}  // namespace platform
+
+#endif  // PLATFORM_DEBUG_FORMAT_H

@@ -1,0 +1,99 @@
+#ifndef PLATFORM_HOST_PXA_GPIO_MODEL_H
+#define PLATFORM_HOST_PXA_GPIO_MODEL_H
+
+// A model of the PXA27x GPIO unit as seen on its bus: four banks of 32 lines,
+// the level, direction, set, clear, edge and alternate-function registers,
+// and the pins' electrical state. It knows its register map from the
+// processor's manual, independently of the driver's own layout, so a wrong
+// offset in the driver shows up as a fault or a wrong access here.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace host {
+
+class PxaGpioModel {
+public:
+    static constexpr std::uint32_t kPhysicalBase = 0x40E00000;
+    static constexpr std::uint32_t kWindowSize = 0x10000;
+    static constexpr unsigned kBanks = 4;
+
+    enum class AccessKind { Read, Write };
+    struct Access {
+        AccessKind kind;
+        std::uint32_t offset;
+        std::uint32_t value;
+        std::uint64_t timeUs;  // board time of the access
+        bool operator==(const Access& other) const {
+            return kind == other.kind && offset == other.offset && value == other.value;
+        }
+    };
+
+    using FaultHandler = std::function<void(const std::string& message)>;
+    using TimeSource = std::function<std::uint64_t()>;
+
+    PxaGpioModel();
+
+    // Every register 0, every line an undriven input (reads low), log empty.
+    void PowerUp();
+
+    // Bus side: what the processor's loads and stores do. `sizeBytes` is the
+    // width of the access; anything but an aligned 32-bit access to one of the
+    // unit's registers is a bus fault, reported to the fault handler.
+    std::uint32_t Read(std::uint32_t offset, unsigned sizeBytes);
+    void Write(std::uint32_t offset, std::uint32_t value, unsigned sizeBytes);
+
+    // Pin side: the world outside the chip.
+    void DriveLine(unsigned line, bool high);
+    bool PinLevel(unsigned line) const;  // what a probe on the pin sees
+    bool IsOutput(unsigned line) const;
+    bool OutputLatch(unsigned line) const;
+
+    // Back door for tests: register contents without a bus access. Poke sets
+    // a register as if it had always held the value: on a level register it
+    // sets the external levels of the bank, on a set or clear register it
+    // sets or clears output latch bits.
+    std::uint32_t Peek(std::uint32_t offset) const;
+    void Poke(std::uint32_t offset, std::uint32_t value);
+
+    const std::vector<Access>& AccessLog() const { return log_; }
+    void ClearAccessLog() { log_.clear(); }
+
+    // The default handler prints the fault and aborts, as a bus error would.
+    void SetFaultHandler(FaultHandler handler);
+    void SetTimeSource(TimeSource source);
+
+private:
+    enum class Register { Level, Direction, Set, Clear, RisingEdge, FallingEdge, EdgeStatus,
+                          AltFunction };
+    struct Decoded {
+        bool valid;
+        Register reg;
+        unsigned index;  // bank, or alternate-function register number 0..7
+    };
+    static Decoded Decode(std::uint32_t offset);
+    std::uint32_t Contents(const Decoded& d) const;
+    bool CheckAccess(const char* what, std::uint32_t offset, unsigned sizeBytes, Decoded& decoded);
+    void Fault(const std::string& message);
+    std::uint64_t Now() const { return timeSource_ ? timeSource_() : 0; }
+
+    std::uint32_t direction_[kBanks];
+    std::uint32_t latch_[kBanks];
+    std::uint32_t external_[kBanks];
+    std::uint32_t rising_[kBanks];
+    std::uint32_t falling_[kBanks];
+    std::uint32_t edgeStatus_[kBanks];
+    std::uint32_t altFunction_[2 * kBanks];
+    std::vector<Access> log_;
+    FaultHandler faultHandler_;
+    TimeSource timeSource_;
+};
+
+// "R 0x00000010 0x00000002": the stable text form of one access.
+std::string FormatAccess(const PxaGpioModel::Access& access);
+
+}  // namespace host
+
+#endif  // PLATFORM_HOST_PXA_GPIO_MODEL_H

@@ -1,0 +1,175 @@
+#include "simulated_board.h"
+
+#include <sys/prctl.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+namespace host {
+namespace {
+
+constexpr platform::DWORD kDeviceMapping =
+    platform::PAGE_READWRITE | platform::PAGE_NOCACHE | platform::PAGE_PHYSICAL;
+
+std::uint64_t MonotonicUs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000000u +
+           static_cast<std::uint64_t>(now.tv_nsec) / 1000u;
+}
+
+// Sleeps to an absolute deadline, so an interrupted sleep resumes without drift.
+void SleepPrecisely(platform::DWORD milliseconds) {
+    timespec deadline{};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += milliseconds / 1000;
+    deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000L;
+    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    }
+}
+
+}  // namespace
+
+SimulatedBoard& SimulatedBoard::Instance() {
+    static SimulatedBoard board;
+    return board;
+}
+
+SimulatedBoard::SimulatedBoard() {
+    // Linux may defer a timer wake-up by the thread's slack (50 us by
+    // default); at 720 sleeps a run that adds up. Ask for the least.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    gpio_.SetTimeSource([this] { return NowUs(); });
+    gpio_.SetFaultHandler([this](const std::string& message) { Fault(message); });
+    PowerUp();
+}
+
+void SimulatedBoard::PowerUp() {
+    gpio_.PowerUp();
+    faultHandler_ = nullptr;
+    addressSpace_.ReleaseAll();
+    captureTrace_ = false;
+    trace_.clear();
+    virtualClock_ = false;
+    virtualNowUs_ = 0;
+    realStartUs_ = MonotonicUs();
+    sleeps_.clear();
+    failVirtualAlloc_ = false;
+    failVirtualCopy_ = false;
+    failObjectStorage_ = false;
+    liveObjects_ = 0;
+}
+
+std::uint64_t SimulatedBoard::NowUs() const {
+    return virtualClock_ ? virtualNowUs_ : MonotonicUs() - realStartUs_;
+}
+
+void SimulatedBoard::FailVirtualCopy(platform::BOOL result) {
+    if (result == 1) {
+        std::fprintf(stderr, "simulated board: 1 is VirtualCopy's success, not a failure\n");
+        std::abort();
+    }
+    failVirtualCopy_ = true;
+    virtualCopyResult_ = result;
+}
+
+void SimulatedBoard::Print(const char* text, std::size_t length) {
+    if (captureTrace_) {
+        trace_.append(text, length);
+        return;
+    }
+    std::fwrite(text, 1, length, stdout);
+    std::fflush(stdout);  // a person watches the run live
+}
+
+void SimulatedBoard::Sleep(platform::DWORD milliseconds) {
+    sleeps_.push_back({milliseconds, trace_.size(), gpio_.AccessLog().size()});
+    if (virtualClock_) {
+        virtualNowUs_ += static_cast<std::uint64_t>(milliseconds) * 1000u;
+        return;
+    }
+    SleepPrecisely(milliseconds);
+}
+
+platform::LPVOID SimulatedBoard::VirtualAlloc(platform::LPVOID address, platform::DWORD size,
+                                              platform::DWORD allocationType,
+                                              platform::DWORD protect) {
+    // Only what a driver mapping device registers asks for: an inaccessible
+    // reservation anywhere the system chooses.
+    if (failVirtualAlloc_ || address != nullptr || allocationType != platform::MEM_RESERVE ||
+        protect != platform::PAGE_NOACCESS) {
+        return nullptr;
+    }
+    return addressSpace_.Reserve(size);
+}
+
+platform::BOOL SimulatedBoard::VirtualCopy(platform::LPVOID destination, platform::LPVOID source,
+                                           platform::DWORD size, platform::DWORD protect) {
+    if (failVirtualCopy_) return virtualCopyResult_;
+    // The only physical memory on this board is the GPIO unit's window.
+    const auto physical = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(source)) << 8;
+    if (physical != PxaGpioModel::kPhysicalBase || size != PxaGpioModel::kWindowSize ||
+        protect != kDeviceMapping) {
+        return 0;
+    }
+    return addressSpace_.Bind(destination, size) ? 1 : 0;
+}
+
+platform::BOOL SimulatedBoard::VirtualFree(platform::LPVOID address, platform::DWORD size,
+                                           platform::DWORD freeType) {
+    if (size != 0 || freeType != platform::MEM_RELEASE) return 0;
+    return addressSpace_.Release(address) ? 1 : 0;
+}
+
+void* SimulatedBoard::AllocateObject(std::size_t size) {
+    if (failObjectStorage_) return nullptr;
+    void* storage = std::malloc(size);
+    if (storage != nullptr) ++liveObjects_;
+    return storage;
+}
+
+void SimulatedBoard::FreeObject(void* storage) {
+    if (storage == nullptr) return;
+    std::free(storage);
+    --liveObjects_;
+}
+
+void SimulatedBoard::Fault(const std::string& message) {
+    if (faultHandler_) {
+        faultHandler_(message);
+        return;
+    }
+    std::fprintf(stderr, "simulated board: bus fault: %s\n", message.c_str());
+    std::abort();
+}
+
+bool SimulatedBoard::TranslateOrFault(const volatile std::uint32_t* address, const char* what,
+                                      std::uint32_t& offset) {
+    if (addressSpace_.Translate(address, offset)) return true;
+    // On the target this is a data abort: nothing is mapped there.
+    char message[96];
+    std::snprintf(message, sizeof message, "%s at %p: no device is mapped there", what,
+                  const_cast<const void*>(static_cast<const volatile void*>(address)));
+    Fault(message);
+    return false;
+}
+
+std::uint32_t SimulatedBoard::BusRead(const volatile std::uint32_t* address) {
+    std::uint32_t offset = 0;
+    if (!TranslateOrFault(address, "read", offset)) return 0;
+    return gpio_.Read(offset, sizeof *address);
+}
+
+void SimulatedBoard::BusWrite(volatile std::uint32_t* address, std::uint32_t value) {
+    std::uint32_t offset = 0;
+    if (!TranslateOrFault(address, "write", offset)) return;
+    gpio_.Write(offset, value, sizeof *address);
+}
+
+}  // namespace host

@@ -1,0 +1,99 @@
+#ifndef PLATFORM_HOST_SIMULATED_BOARD_H
+#define PLATFORM_HOST_SIMULATED_BOARD_H
+
+// The board the host build runs on: a PXA27x GPIO unit at its physical
+// address, the virtual address space that maps it, the debug output channel
+// and the clock. The platform calls of the host backend act on this one
+// board; tests use the rest of its interface to set it up and look inside.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "address_space.h"
+#include "platform.h"
+#include "pxa_gpio_model.h"
+
+namespace host {
+
+class SimulatedBoard {
+public:
+    struct SleepRecord {
+        std::uint32_t milliseconds;
+        std::size_t traceLength;  // bytes of trace printed before the sleep
+        std::size_t accessCount;  // register accesses made before the sleep
+    };
+
+    static SimulatedBoard& Instance();
+
+    // Power-on reset: registers 0, lines undriven, every range released, no
+    // failure armed, real clock, trace to standard output, logs empty.
+    void PowerUp();
+
+    PxaGpioModel& Gpio() { return gpio_; }
+
+    // A bus fault (an access nowhere mapped, or one the GPIO unit rejects)
+    // prints and aborts, as a data abort would stop the program. Tests
+    // install a handler that records it instead.
+    void SetFaultHandler(PxaGpioModel::FaultHandler handler) { faultHandler_ = std::move(handler); }
+
+    // Debug output: standard output, flushed per message, unless captured.
+    void CaptureTrace() { captureTrace_ = true; }
+    const std::string& Trace() const { return trace_; }
+
+    // Time: real by default; the virtual clock returns from Sleep at once
+    // and advances by the time asked for.
+    void UseVirtualClock() { virtualClock_ = true; }
+    const std::vector<SleepRecord>& Sleeps() const { return sleeps_; }
+    std::uint64_t NowUs() const;
+
+    // Failure injection, each lasting until the next PowerUp.
+    void FailVirtualAlloc() { failVirtualAlloc_ = true; }
+    void FailVirtualCopy(platform::BOOL result);  // any result but 1
+    void FailObjectStorage() { failObjectStorage_ = true; }
+
+    // What is still held: reserved ranges and driver objects.
+    std::size_t ReservedRanges() const { return addressSpace_.ReservationCount(); }
+    std::size_t LiveObjects() const { return liveObjects_; }
+
+    // The host backend's platform calls.
+    void Print(const char* text, std::size_t length);
+    void Sleep(platform::DWORD milliseconds);
+    platform::LPVOID VirtualAlloc(platform::LPVOID address, platform::DWORD size,
+                                  platform::DWORD allocationType, platform::DWORD protect);
+    platform::BOOL VirtualCopy(platform::LPVOID destination, platform::LPVOID source,
+                               platform::DWORD size, platform::DWORD protect);
+    platform::BOOL VirtualFree(platform::LPVOID address, platform::DWORD size,
+                               platform::DWORD freeType);
+    void* AllocateObject(std::size_t size);
+    void FreeObject(void* storage);
+    std::uint32_t BusRead(const volatile std::uint32_t* address);
+    void BusWrite(volatile std::uint32_t* address, std::uint32_t value);
+
+private:
+    SimulatedBoard();
+    void Fault(const std::string& message);
+    bool TranslateOrFault(const volatile std::uint32_t* address, const char* what,
+                          std::uint32_t& offset);
+
+    PxaGpioModel gpio_;
+    AddressSpace addressSpace_;
+    PxaGpioModel::FaultHandler faultHandler_;
+    bool captureTrace_ = false;
+    std::string trace_;
+    bool virtualClock_ = false;
+    std::uint64_t virtualNowUs_ = 0;
+    std::uint64_t realStartUs_ = 0;
+    std::vector<SleepRecord> sleeps_;
+    bool failVirtualAlloc_ = false;
+    bool failVirtualCopy_ = false;
+    platform::BOOL virtualCopyResult_ = 0;
+    bool failObjectStorage_ = false;
+    std::size_t liveObjects_ = 0;
+};
+
+}  // namespace host
+
+#endif  // PLATFORM_HOST_SIMULATED_BOARD_H
