@@ -60,6 +60,7 @@ void SimulatedBoard::PowerUp() {
     virtualNowUs_ = 0;
     realStartUs_ = MonotonicUs();
     sleeps_.clear();
+    sleepObserver_ = nullptr;
     failVirtualAlloc_ = false;
     failVirtualCopy_ = false;
     failObjectStorage_ = false;
@@ -90,6 +91,7 @@ void SimulatedBoard::Print(const char* text, std::size_t length) {
 
 void SimulatedBoard::Sleep(platform::DWORD milliseconds) {
     sleeps_.push_back({milliseconds, trace_.size(), gpio_.AccessLog().size()});
+    if (sleepObserver_) sleepObserver_(milliseconds);
     if (virtualClock_) {
         virtualNowUs_ += static_cast<std::uint64_t>(milliseconds) * 1000u;
         return;

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -42,10 +43,16 @@ public:
     // Debug output: standard output, flushed per message, unless captured.
     void CaptureTrace() { captureTrace_ = true; }
     const std::string& Trace() const { return trace_; }
+    void ClearTrace() { trace_.clear(); }
 
     // Time: real by default; the virtual clock returns from Sleep at once
     // and advances by the time asked for.
     void UseVirtualClock() { virtualClock_ = true; }
+    // Called at the start of every Sleep: the lines hold their state for
+    // the whole of it, so this is where an observer samples them.
+    void SetSleepObserver(std::function<void(platform::DWORD milliseconds)> observer) {
+        sleepObserver_ = std::move(observer);
+    }
     const std::vector<SleepRecord>& Sleeps() const { return sleeps_; }
     std::uint64_t NowUs() const;
 
@@ -87,6 +94,7 @@ private:
     std::uint64_t virtualNowUs_ = 0;
     std::uint64_t realStartUs_ = 0;
     std::vector<SleepRecord> sleeps_;
+    std::function<void(platform::DWORD)> sleepObserver_;
     bool failVirtualAlloc_ = false;
     bool failVirtualCopy_ = false;
     platform::BOOL virtualCopyResult_ = 0;

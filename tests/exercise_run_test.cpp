@@ -1,0 +1,183 @@
+// The whole program, entry to exit, on the simulated board under the
+// virtual clock: its trace, its timing, its bus traffic and its result.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "TolvarGPIOTest.h"
+#include "board_fixture.h"
+#include "expected_trace.h"
+
+namespace {
+
+constexpr std::uint32_t kFirstReservation = 0x20000000;
+
+class ExerciseRunTest : public BoardTest {
+protected:
+    int Run() { return TolvarGPIOTest(nullptr, nullptr, nullptr, 0); }
+
+    // The base the run printed, read back from the mapping message.
+    std::uint32_t MappedBase() {
+        const std::string marker = "0x40e00000 mapped to: 0x";
+        const auto at = Trace().find(marker);
+        if (at == std::string::npos) return 0;
+        return static_cast<std::uint32_t>(std::stoul(Trace().substr(at + marker.size(), 8), nullptr, 16));
+    }
+
+    void ExpectNothingLeftBehind() {
+        EXPECT_EQ(Board().ReservedRanges(), 0u);
+        EXPECT_EQ(Board().LiveObjects(), 0u);
+    }
+};
+
+TEST_F(ExerciseRunTest, RunFromPowerUpPrintsTheDocumentedTraceAndSucceeds) {
+    EXPECT_EQ(Run(), 0);
+    EXPECT_NE(MappedBase(), 0u);
+    EXPECT_EQ(Trace(), expected::WholeRun(MappedBase(), 0));
+    ExpectNothingLeftBehind();
+}
+
+TEST_F(ExerciseRunTest, MappedBaseIsTheReservationTheBoardHandedOut) {
+    Run();
+    // The first free candidate: the trace shows the real address, not a
+    // truncated 64-bit pointer.
+    EXPECT_EQ(MappedBase(), kFirstReservation);
+}
+
+TEST_F(ExerciseRunTest, BusSeesEveryDocumentedAccessInOrder) {
+    Run();
+    const auto expectedLog = expected::WholeRunAccesses(0, 0);
+    ASSERT_EQ(expectedLog.size(), 1712u);
+    EXPECT_EQ(Describe(Log()), Describe(expectedLog));
+}
+
+TEST_F(ExerciseRunTest, SleepsPaceEveryStepAndAddUpToSixtySixSeconds) {
+    Run();
+    const auto& sleeps = Board().Sleeps();
+    ASSERT_EQ(sleeps.size(), 720u);
+    const std::string& trace = Trace();
+    for (std::size_t i = 0; i < sleeps.size(); ++i) {
+        const bool writing = i < 120;
+        EXPECT_EQ(sleeps[i].milliseconds, writing ? 500u : 10u) << "sleep " << i;
+        // Each sleep follows its step's message and its step's bus accesses.
+        const std::string message = writing ? "Writing 0x0" + std::to_string(i % 4) + "\r"
+                                            : std::string("Read value: 0x00\r");
+        ASSERT_GE(sleeps[i].traceLength, message.size());
+        EXPECT_EQ(trace.substr(sleeps[i].traceLength - message.size(), message.size()), message)
+            << "sleep " << i;
+        const std::size_t accessesBefore = writing ? 24 + 4 * (i + 1) : 24 + 480 + 8 + 2 * (i - 119);
+        EXPECT_EQ(sleeps[i].accessCount, accessesBefore) << "sleep " << i;
+    }
+    EXPECT_EQ(Board().NowUs(), 66000000u);
+}
+
+TEST_F(ExerciseRunTest, EachWriteStepHoldsItsPatternOnThePins) {
+    std::vector<unsigned> held;
+    Board().SetSleepObserver([&](platform::DWORD) {
+        if (!Gpio().IsOutput(33) || !Gpio().IsOutput(80)) return;
+        held.push_back((Gpio().PinLevel(33) ? 2u : 0u) | (Gpio().PinLevel(80) ? 1u : 0u));
+    });
+    Run();
+    ASSERT_EQ(held.size(), 120u);
+    for (std::size_t i = 0; i < held.size(); ++i) EXPECT_EQ(held[i], i % 4) << "step " << i;
+}
+
+TEST_F(ExerciseRunTest, LinesEndAsUndrivenInputsInPlainGpioFunction) {
+    Run();
+    EXPECT_FALSE(Gpio().IsOutput(33));
+    EXPECT_FALSE(Gpio().IsOutput(80));
+    // The last pattern, 3, is still latched for when they become outputs again.
+    EXPECT_TRUE(Gpio().OutputLatch(33));
+    EXPECT_TRUE(Gpio().OutputLatch(80));
+    EXPECT_EQ(Gpio().Peek(expected::GPDR1), 0u);
+    EXPECT_EQ(Gpio().Peek(expected::GPDR2), 0u);
+    EXPECT_EQ(Gpio().Peek(expected::GAFR1_L), 0u);
+    EXPECT_EQ(Gpio().Peek(expected::GAFR2_U), 0u);
+}
+
+struct DrivenLines {
+    bool gpio33High;
+    bool gpio80High;
+    unsigned sample;
+};
+
+class ExerciseReadPhaseTest : public ExerciseRunTest,
+                              public ::testing::WithParamInterface<DrivenLines> {};
+
+TEST_P(ExerciseReadPhaseTest, ReportsTheLevelsDrivenFromOutside) {
+    const DrivenLines lines = GetParam();
+    Gpio().DriveLine(33, lines.gpio33High);
+    Gpio().DriveLine(80, lines.gpio80High);
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(Trace(), expected::WholeRun(MappedBase(), lines.sample));
+    const std::uint32_t gplr1 = lines.gpio33High ? expected::kGpio33 : 0;
+    const std::uint32_t gplr2 = lines.gpio80High ? expected::kGpio80 : 0;
+    EXPECT_EQ(Describe(Log()), Describe(expected::WholeRunAccesses(gplr1, gplr2)));
+}
+
+INSTANTIATE_TEST_SUITE_P(AllLevels, ExerciseReadPhaseTest,
+                         ::testing::Values(DrivenLines{false, false, 0}, DrivenLines{false, true, 1},
+                                           DrivenLines{true, false, 2}, DrivenLines{true, true, 3}),
+                         [](const ::testing::TestParamInfo<DrivenLines>& info) {
+                             return std::string("Gpio33") + (info.param.gpio33High ? "High" : "Low") +
+                                    "Gpio80" + (info.param.gpio80High ? "High" : "Low");
+                         });
+
+TEST_F(ExerciseRunTest, ALineChangingMidwayChangesTheSamplesFromThenOn) {
+    int samples = 0;
+    Board().SetSleepObserver([&](platform::DWORD milliseconds) {
+        if (milliseconds == 10 && ++samples == 300) Gpio().DriveLine(33, true);
+    });
+    EXPECT_EQ(Run(), 0);
+    std::string reads;
+    for (int i = 0; i < 300; ++i) reads += "Read value: 0x00\r";
+    for (int i = 0; i < 300; ++i) reads += "Read value: 0x02\r";
+    EXPECT_NE(Trace().find("\r\n" + reads + "+~TolvarGPIO()"), std::string::npos);
+}
+
+// A run that could not reach the lines must not report success.
+TEST_F(ExerciseRunTest, WithoutDriverStorageItReportsAndFails) {
+    Board().FailObjectStorage();
+    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(Trace(), "+TolvarGPIOTest\r\nError! at new TolvarGPIO()\r\n\r\n-TolvarGPIOTest\r\n");
+    EXPECT_TRUE(Log().empty());
+    EXPECT_TRUE(Board().Sleeps().empty());
+    ExpectNothingLeftBehind();
+}
+
+TEST_F(ExerciseRunTest, WhenReservationFailsItSkipsBothPhasesAndFails) {
+    Board().FailVirtualAlloc();
+    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(Trace(),
+              "+TolvarGPIOTest\r\n+TolvarGPIO(3)\r\nError! at VirtualAlloc()\r\n-TolvarGPIO()\r\n"
+              "+~TolvarGPIO()\r\n-~TolvarGPIO()\r\n\r\n-TolvarGPIOTest\r\n");
+    EXPECT_TRUE(Log().empty());
+    EXPECT_TRUE(Board().Sleeps().empty());
+    ExpectNothingLeftBehind();
+}
+
+class ExerciseMappingFailureTest : public ExerciseRunTest,
+                                   public ::testing::WithParamInterface<platform::BOOL> {};
+
+// Only exactly 1 is success: 0 and any other value are failures.
+TEST_P(ExerciseMappingFailureTest, WhenPhysicalMappingFailsItSkipsBothPhasesAndFails) {
+    Board().FailVirtualCopy(GetParam());
+    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(Trace(),
+              "+TolvarGPIOTest\r\n+TolvarGPIO(3)\r\nError! at VirtualCopy()\r\n-TolvarGPIO()\r\n"
+              "+~TolvarGPIO()\r\n-~TolvarGPIO()\r\n\r\n-TolvarGPIOTest\r\n");
+    EXPECT_TRUE(Log().empty());
+    EXPECT_TRUE(Board().Sleeps().empty());
+    ExpectNothingLeftBehind();
+}
+
+INSTANTIATE_TEST_SUITE_P(NonOneResults, ExerciseMappingFailureTest, ::testing::Values(0, 2, -1),
+                         [](const ::testing::TestParamInfo<platform::BOOL>& info) {
+                             return info.param < 0 ? "Minus" + std::to_string(-info.param)
+                                                   : std::to_string(info.param);
+                         });
+
+}  // namespace
