@@ -1,0 +1,84 @@
+// Debug message rendering: the conversions the program prints with, and
+// safety at the edges (small buffers, odd formats, wide characters).
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdarg>
+#include <string>
+
+#include "debug_format.h"
+
+namespace {
+
+std::string RenderInto(std::size_t capacity, const wchar_t* format, ...) {
+    char buffer[256];
+    std::va_list args;
+    va_start(args, format);
+    const std::size_t length = platform::FormatDebugMessage(buffer, capacity, format, args);
+    va_end(args);
+    EXPECT_LT(length, capacity);
+    EXPECT_EQ(buffer[length], '\0');
+    return std::string(buffer, length);
+}
+
+template <typename... Args>
+std::string Render(const wchar_t* format, Args... args) {
+    return RenderInto(256, format, args...);
+}
+
+TEST(DebugFormatTest, SignedDecimal) {
+    EXPECT_EQ(Render(L"%i", 0), "0");
+    EXPECT_EQ(Render(L"%i", 255), "255");
+    EXPECT_EQ(Render(L"%d", -42), "-42");
+    EXPECT_EQ(Render(L"%i", INT_MIN), "-2147483648");
+    EXPECT_EQ(Render(L"%i", INT_MAX), "2147483647");
+    EXPECT_EQ(Render(L"%05i", -42), "-0042");
+    EXPECT_EQ(Render(L"%5i|%-5i|", 42, 42), "   42|42   |");
+}
+
+TEST(DebugFormatTest, HexadecimalWithZeroPadding) {
+    EXPECT_EQ(Render(L"0x%08x", 0x40E00000u), "0x40e00000");
+    EXPECT_EQ(Render(L"0x%08x", 0u), "0x00000000");
+    EXPECT_EQ(Render(L"0x%08x", 0xFFFFFFFFu), "0xffffffff");
+    EXPECT_EQ(Render(L"0x%02x", 3u), "0x03");
+    EXPECT_EQ(Render(L"0x%02x", 0x1FFu), "0x1ff");  // width is a minimum
+    EXPECT_EQ(Render(L"%X", 0xABCDu), "ABCD");
+    EXPECT_EQ(Render(L"%u", 4000000000u), "4000000000");
+}
+
+TEST(DebugFormatTest, TextPassesThroughExactly) {
+    EXPECT_EQ(Render(L"    GPDR1 changed from 0x%08x ", 2u), "    GPDR1 changed from 0x00000002 ");
+    EXPECT_EQ(Render(L"\r\n-TolvarGPIOTest\r\n"), "\r\n-TolvarGPIOTest\r\n");
+    EXPECT_EQ(Render(L"100%%"), "100%");
+    EXPECT_EQ(Render(L""), "");
+}
+
+TEST(DebugFormatTest, UnknownConversionsAreShownAndConsumeNothing) {
+    EXPECT_EQ(Render(L"%s %i", 7), "%s 7");
+    EXPECT_EQ(Render(L"%08q", 7), "%08q");
+    EXPECT_EQ(Render(L"end %"), "end %");
+    EXPECT_EQ(Render(L"end %08"), "end %08");
+}
+
+TEST(DebugFormatTest, HugeWidthIsCapped) {
+    EXPECT_EQ(Render(L"%99999999999i", 1).size(), 32u);
+}
+
+TEST(DebugFormatTest, WideCharactersBecomeUtf8) {
+    EXPECT_EQ(Render(L"\u00b5s"), "\xc2\xb5s");
+    EXPECT_EQ(Render(L"\u2192"), "\xe2\x86\x92");
+    EXPECT_EQ(Render(L"\U0001F600"), "\xf0\x9f\x98\x80");
+}
+
+TEST(DebugFormatTest, OutputIsCutSafelyAtWholeCharacters) {
+    EXPECT_EQ(RenderInto(5, L"Writing 0x%02x\r", 3u), "Writ");
+    EXPECT_EQ(RenderInto(4, L"a\u2192b"), "a");  // the arrow needs 3 bytes + NUL
+    EXPECT_EQ(RenderInto(1, L"abc"), "");
+    char untouched = 'x';
+    std::va_list none{};
+    EXPECT_EQ(platform::FormatDebugMessage(&untouched, 0, L"abc", none), 0u);
+    EXPECT_EQ(untouched, 'x');
+}
+
+}  // namespace
