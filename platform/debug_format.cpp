@@ -91,7 +91,7 @@ std::size_t FormatDebugMessage(char* out, std::size_t capacity, const wchar_t* f
             writer.PutCodePoint(static_cast<std::uint32_t>(*p++));
             continue;
         }
-        const wchar_t* spec = p++;
+        const wchar_t* conversion = p++;
         bool zeroPad = false;
         bool leftAlign = false;
         for (;; ++p) {
@@ -134,7 +134,7 @@ std::size_t FormatDebugMessage(char* out, std::size_t capacity, const wchar_t* f
         default:
             // Not a conversion this renderer knows: show it as written, consume
             // no argument, and never read past the terminator.
-            while (spec != p) writer.PutCodePoint(static_cast<std::uint32_t>(*spec++));
+            while (conversion != p) writer.PutCodePoint(static_cast<std::uint32_t>(*conversion++));
             break;
         }
     }

@@ -138,46 +138,42 @@ TEST_F(ExerciseRunTest, ALineChangingMidwayChangesTheSamplesFromThenOn) {
     EXPECT_NE(Trace().find("\r\n" + reads + "+~TolvarGPIO()"), std::string::npos);
 }
 
-// A run that could not reach the lines must not report success.
-TEST_F(ExerciseRunTest, WithoutDriverStorageItReportsAndFails) {
-    Board().FailObjectStorage();
+struct Failure {
+    const char* name;
+    void (*arm)(host::SimulatedBoard&);
+    const char* trace;
+};
+
+class ExerciseFailureTest : public ExerciseRunTest, public ::testing::WithParamInterface<Failure> {};
+
+// A run that could not reach the lines says why and must not report success.
+TEST_P(ExerciseFailureTest, SkipsBothPhasesLeavesNothingBehindAndFails) {
+    GetParam().arm(Board());
     EXPECT_EQ(Run(), 1);
-    EXPECT_EQ(Trace(), "+TolvarGPIOTest\r\nError! at new TolvarGPIO()\r\n\r\n-TolvarGPIOTest\r\n");
+    EXPECT_EQ(Trace(), GetParam().trace);
     EXPECT_TRUE(Log().empty());
     EXPECT_TRUE(Board().Sleeps().empty());
     ExpectNothingLeftBehind();
 }
 
-TEST_F(ExerciseRunTest, WhenReservationFailsItSkipsBothPhasesAndFails) {
-    Board().FailVirtualAlloc();
-    EXPECT_EQ(Run(), 1);
-    EXPECT_EQ(Trace(),
-              "+TolvarGPIOTest\r\n+TolvarGPIO(3)\r\nError! at VirtualAlloc()\r\n-TolvarGPIO()\r\n"
-              "+~TolvarGPIO()\r\n-~TolvarGPIO()\r\n\r\n-TolvarGPIOTest\r\n");
-    EXPECT_TRUE(Log().empty());
-    EXPECT_TRUE(Board().Sleeps().empty());
-    ExpectNothingLeftBehind();
-}
+#define UNMAPPED_RUN(call)                                                                  \
+    "+TolvarGPIOTest\r\n+TolvarGPIO(3)\r\nError! at " call "()\r\n-TolvarGPIO()\r\n" \
+    "+~TolvarGPIO()\r\n-~TolvarGPIO()\r\n\r\n-TolvarGPIOTest\r\n"
 
-class ExerciseMappingFailureTest : public ExerciseRunTest,
-                                   public ::testing::WithParamInterface<platform::BOOL> {};
-
-// Only exactly 1 is success: 0 and any other value are failures.
-TEST_P(ExerciseMappingFailureTest, WhenPhysicalMappingFailsItSkipsBothPhasesAndFails) {
-    Board().FailVirtualCopy(GetParam());
-    EXPECT_EQ(Run(), 1);
-    EXPECT_EQ(Trace(),
-              "+TolvarGPIOTest\r\n+TolvarGPIO(3)\r\nError! at VirtualCopy()\r\n-TolvarGPIO()\r\n"
-              "+~TolvarGPIO()\r\n-~TolvarGPIO()\r\n\r\n-TolvarGPIOTest\r\n");
-    EXPECT_TRUE(Log().empty());
-    EXPECT_TRUE(Board().Sleeps().empty());
-    ExpectNothingLeftBehind();
-}
-
-INSTANTIATE_TEST_SUITE_P(NonOneResults, ExerciseMappingFailureTest, ::testing::Values(0, 2, -1),
-                         [](const ::testing::TestParamInfo<platform::BOOL>& info) {
-                             return info.param < 0 ? "Minus" + std::to_string(-info.param)
-                                                   : std::to_string(info.param);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Causes, ExerciseFailureTest,
+    ::testing::Values(
+        Failure{"NoDriverStorage", [](host::SimulatedBoard& b) { b.FailObjectStorage(); },
+                "+TolvarGPIOTest\r\nError! at new TolvarGPIO()\r\n\r\n-TolvarGPIOTest\r\n"},
+        Failure{"NoReservation", [](host::SimulatedBoard& b) { b.FailVirtualAlloc(); },
+                UNMAPPED_RUN("VirtualAlloc")},
+        // Only exactly 1 is success: 0 and any other value are failures.
+        Failure{"VirtualCopyGives0", [](host::SimulatedBoard& b) { b.FailVirtualCopy(0); },
+                UNMAPPED_RUN("VirtualCopy")},
+        Failure{"VirtualCopyGives2", [](host::SimulatedBoard& b) { b.FailVirtualCopy(2); },
+                UNMAPPED_RUN("VirtualCopy")},
+        Failure{"VirtualCopyGivesMinus1", [](host::SimulatedBoard& b) { b.FailVirtualCopy(-1); },
+                UNMAPPED_RUN("VirtualCopy")}),
+    [](const ::testing::TestParamInfo<Failure>& info) { return info.param.name; });
 
 }  // namespace
