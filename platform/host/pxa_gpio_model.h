@@ -26,6 +26,7 @@ public:
         std::uint32_t offset;
         std::uint32_t value;
         std::uint64_t timeUs;  // board time of the access
+        // What the bus saw, not when: two runs compare equal at any speed.
         bool operator==(const Access& other) const {
             return kind == other.kind && offset == other.offset && value == other.value;
         }
