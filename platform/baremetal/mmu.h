@@ -1,0 +1,30 @@
+#ifndef PLATFORM_BAREMETAL_MMU_H
+#define PLATFORM_BAREMETAL_MMU_H
+
+// The XScale MMU, set up once at start: SDRAM flat-mapped and cacheable, the
+// few peripherals the board support needs flat-mapped as device memory, the
+// exception vectors at 0xFFFF0000, and a window area whose pages fault until
+// something is mapped into them. Everything else faults.
+
+#include <cstdint>
+
+namespace board {
+
+constexpr std::uint32_t kPageSize = 0x1000;
+// 1 MiB of virtual space for device windows, described 4 KiB a page.
+constexpr std::uint32_t kWindowAreaBase = 0x60000000;
+constexpr std::uint32_t kWindowAreaSize = 0x100000;
+
+void EnableMmu();
+
+// Maps [virtualAddress, +size) of the window area onto physical pages as
+// uncached, unbuffered device memory, or unmaps it again. Both keep the
+// table walk and the TLBs coherent with the change before they return.
+// Addresses and size are page-aligned and lie inside the window area.
+void MapDevicePages(std::uint32_t virtualAddress, std::uint32_t physicalAddress,
+                    std::uint32_t size);
+void UnmapPages(std::uint32_t virtualAddress, std::uint32_t size);
+
+}  // namespace board
+
+#endif  // PLATFORM_BAREMETAL_MMU_H

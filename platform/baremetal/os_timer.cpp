@@ -1,0 +1,46 @@
+#include "os_timer.h"
+
+#include "platform.h"
+#include "pxa27x_map.h"
+
+namespace board {
+namespace {
+
+constexpr std::uint32_t kMatch0 = 1u << 0;
+constexpr std::uint32_t kIccrOnlyEnabledSourcesWake = 1u << 0;
+constexpr std::uint32_t kPowerModeIdle = 1;
+
+volatile std::uint32_t* OsTimer(std::uint32_t offset) { return Register(kOsTimerBase, offset); }
+volatile std::uint32_t* Intc(std::uint32_t offset) { return Register(kIntcBase, offset); }
+
+// Clocks stop in the core until an interrupt the controller lets through.
+inline void Idle() { asm volatile("mcr p14, 0, %0, c7, c0, 0" ::"r"(kPowerModeIdle) : "memory"); }
+
+}  // namespace
+
+void InitOsTimer() {
+    using platform::ReadRegister32;
+    using platform::WriteRegister32;
+    constexpr std::uint32_t source = 1u << kIrqOsTimer0;
+    WriteRegister32(OsTimer(kOier), kMatch0);
+    WriteRegister32(OsTimer(kOssr), kMatch0);
+    WriteRegister32(Intc(kIclr), ReadRegister32(Intc(kIclr)) & ~source);
+    WriteRegister32(Intc(kIccr), kIccrOnlyEnabledSourcesWake);
+    WriteRegister32(Intc(kIcmr), ReadRegister32(Intc(kIcmr)) | source);
+}
+
+void SleepTicks(std::uint32_t ticks) {
+    using platform::ReadRegister32;
+    using platform::WriteRegister32;
+    const std::uint32_t start = ReadRegister32(OsTimer(kOscr0));
+    WriteRegister32(OsTimer(kOssr), kMatch0);  // forget an old match
+    WriteRegister32(OsTimer(kOsmr0), start + ticks);
+    // The counter, not the wake-up, decides when the time is up; unsigned
+    // differences keep that right across the counter's wrap.
+    while (ReadRegister32(OsTimer(kOscr0)) - start < ticks) {
+        if ((ReadRegister32(OsTimer(kOssr)) & kMatch0) == 0) Idle();
+    }
+    WriteRegister32(OsTimer(kOssr), kMatch0);  // acknowledge: the interrupt drops
+}
+
+}  // namespace board
