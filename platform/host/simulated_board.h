@@ -21,6 +21,9 @@ namespace host {
 
 class SimulatedBoard {
 public:
+    // What the outside world does to a line.
+    enum class OutsideDrive { Low, High, Released };
+
     struct SleepRecord {
         std::uint32_t milliseconds;
         std::size_t traceLength;  // bytes of trace printed before the sleep
@@ -56,6 +59,11 @@ public:
     const std::vector<SleepRecord>& Sleeps() const { return sleeps_; }
     std::uint64_t NowUs() const;
 
+    // Drives a line from outside from `atUs` of board time on. The change
+    // happens at that time under either clock: a sleep that spans it is
+    // split there, and one already due applies before the next bus access.
+    void ScheduleDrive(unsigned line, OutsideDrive drive, std::uint64_t atUs);
+
     // Failure injection, each lasting until the next PowerUp.
     void FailVirtualAlloc() { failVirtualAlloc_ = true; }
     void FailVirtualCopy(platform::BOOL result);  // any result but 1
@@ -82,6 +90,13 @@ public:
 private:
     SimulatedBoard();
     void Fault(const std::string& message);
+    struct PendingDrive {
+        std::uint64_t atUs;
+        unsigned line;
+        OutsideDrive drive;
+    };
+    void ApplyDrivesDueBy(std::uint64_t nowUs);
+    void ApplyDrive(const PendingDrive& pending);
     bool TranslateOrFault(const volatile std::uint32_t* address, const char* what,
                           std::uint32_t& offset);
 
@@ -94,6 +109,7 @@ private:
     std::uint64_t virtualNowUs_ = 0;
     std::uint64_t realStartUs_ = 0;
     std::vector<SleepRecord> sleeps_;
+    std::vector<PendingDrive> pendingDrives_;  // by time, earliest last
     std::function<void(platform::DWORD)> sleepObserver_;
     bool failVirtualAlloc_ = false;
     bool failVirtualCopy_ = false;
