@@ -1,5 +1,6 @@
 #include "drive_schedule.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cinttypes>
 #include <cstdio>
@@ -25,8 +26,8 @@ bool ParseFixedPoint(const std::string& text, unsigned maxFraction, std::uint64_
     std::uint64_t whole = 0;
     std::size_t i = 0;
     for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-        if (whole > 1000000000) return false;  // far beyond the run: stop before overflow
-        whole = whole * 10 + static_cast<unsigned>(text[i] - '0');
+        // Far beyond any run: hold it there rather than overflow.
+        whole = std::min<std::uint64_t>(whole * 10 + static_cast<unsigned>(text[i] - '0'), 1000000000);
     }
     const bool hasWhole = i > 0;
     std::uint64_t fraction = 0;
