@@ -155,7 +155,15 @@ void OutputFile::Discard() {
 }
 
 void RemoveTemporariesOnSignals() {
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) std::signal(signalNumber, RemoveTemporariesAndDie);
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal ignored on purpose (nohup, a background job) stays ignored.
+        struct sigaction previous {};
+        if (sigaction(signalNumber, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+        struct sigaction action {};
+        action.sa_handler = RemoveTemporariesAndDie;
+        sigemptyset(&action.sa_mask);
+        sigaction(signalNumber, &action, nullptr);
+    }
 }
 
 }  // namespace gpio_sim
