@@ -51,8 +51,9 @@ public:
     // Time: real by default; the virtual clock returns from Sleep at once
     // and advances by the time asked for.
     void UseVirtualClock() { virtualClock_ = true; }
-    // Called at the start of every Sleep: the lines hold their state for
-    // the whole of it, so this is where an observer samples them.
+    // Called at the start of every Sleep: the program leaves the lines alone
+    // for the whole of it (only scheduled outside drives change them), so
+    // this is where an observer samples them.
     void SetSleepObserver(std::function<void(platform::DWORD milliseconds)> observer) {
         sleepObserver_ = std::move(observer);
     }
