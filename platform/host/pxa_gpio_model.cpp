@@ -26,7 +26,7 @@ PxaGpioModel::PxaGpioModel() { PowerUp(); }
 
 void PxaGpioModel::PowerUp() {
     for (unsigned b = 0; b < kBanks; ++b) {
-        direction_[b] = latch_[b] = external_[b] = 0;
+        direction_[b] = latch_[b] = external_[b] = driven_[b] = 0;
         rising_[b] = falling_[b] = edgeStatus_[b] = 0;
     }
     for (auto& value : altFunction_) value = 0;
@@ -75,6 +75,7 @@ void PxaGpioModel::Write(std::uint32_t offset, std::uint32_t value, unsigned siz
     Decoded d;
     if (!CheckAccess("write", offset, sizeBytes, d)) return;
     log_.push_back({AccessKind::Write, offset, value, Now()});
+    const PinWords before = Pins();
     switch (d.reg) {
     case Register::Level: break;  // read-only: writes are ignored
     case Register::Direction: direction_[d.index] = value; break;
@@ -85,22 +86,67 @@ void PxaGpioModel::Write(std::uint32_t offset, std::uint32_t value, unsigned siz
     case Register::EdgeStatus: edgeStatus_[d.index] &= ~value; break;  // write 1 to clear
     case Register::AltFunction: altFunction_[d.index] = value; break;
     }
+    ReportPinChanges(before);
 }
 
-void PxaGpioModel::DriveLine(unsigned line, bool high) {
+void PxaGpioModel::DriveLine(unsigned line, bool high) { SetOutsideDrive(line, true, high); }
+
+// A floating input reads low here, as at power-up.
+void PxaGpioModel::ReleaseLine(unsigned line) { SetOutsideDrive(line, false, false); }
+
+void PxaGpioModel::SetOutsideDrive(unsigned line, bool driven, bool high) {
     const unsigned bank = line / 32;
     if (bank >= kBanks) {
         Fault("GPIO" + std::to_string(line) + " does not exist");
         return;
     }
+    const PinWords before = Pins();
     const std::uint32_t bit = BitOf(line);
     const bool was = (external_[bank] & bit) != 0;
     if (high) external_[bank] |= bit;
     else external_[bank] &= ~bit;
+    if (driven) driven_[bank] |= bit;
+    else driven_[bank] &= ~bit;
     // Edge detection watches the level of input lines only.
     if (was != high && (direction_[bank] & bit) == 0) {
         const std::uint32_t enabled = high ? rising_[bank] : falling_[bank];
         edgeStatus_[bank] |= enabled & bit;
+    }
+    ReportPinChanges(before);
+}
+
+PxaGpioModel::PinState PxaGpioModel::Pin(unsigned line) const {
+    if (line / 32 >= kBanks) return {false, false, false, false};
+    const PinWords pins = Pins();
+    const unsigned bank = line / 32;
+    const std::uint32_t bit = BitOf(line);
+    return {(pins.output[bank] & bit) != 0, (pins.level[bank] & bit) != 0,
+            (pins.driven[bank] & bit) != 0, (pins.contention[bank] & bit) != 0};
+}
+
+PxaGpioModel::PinWords PxaGpioModel::Pins() const {
+    PinWords pins{};
+    for (unsigned b = 0; b < kBanks; ++b) {
+        pins.output[b] = direction_[b];
+        pins.level[b] = (latch_[b] & direction_[b]) | (external_[b] & ~direction_[b]);
+        pins.driven[b] = driven_[b];
+        pins.contention[b] = direction_[b] & driven_[b] & (latch_[b] ^ external_[b]);
+    }
+    return pins;
+}
+
+void PxaGpioModel::ReportPinChanges(const PinWords& before) {
+    if (!pinListener_) return;
+    const PinWords after = Pins();
+    const std::uint64_t now = Now();
+    for (unsigned b = 0; b < kBanks; ++b) {
+        const std::uint32_t changed = (before.output[b] ^ after.output[b]) |
+                                      (before.level[b] ^ after.level[b]) |
+                                      (before.driven[b] ^ after.driven[b]) |
+                                      (before.contention[b] ^ after.contention[b]);
+        for (unsigned bit = 0; bit < 32; ++bit) {
+            if ((changed & (1u << bit)) != 0) pinListener_(32 * b + bit, Pin(32 * b + bit), now);
+        }
     }
 }
 
@@ -144,6 +190,7 @@ void PxaGpioModel::Poke(std::uint32_t offset, std::uint32_t value) {
         Fault("poke at offset " + Hex(offset) + ": no GPIO register there");
         return;
     }
+    const PinWords before = Pins();
     switch (d.reg) {
     case Register::Level: external_[d.index] = value; break;
     case Register::Direction: direction_[d.index] = value; break;
@@ -154,6 +201,7 @@ void PxaGpioModel::Poke(std::uint32_t offset, std::uint32_t value) {
     case Register::EdgeStatus: edgeStatus_[d.index] = value; break;
     case Register::AltFunction: altFunction_[d.index] = value; break;
     }
+    ReportPinChanges(before);
 }
 
 void PxaGpioModel::SetFaultHandler(FaultHandler handler) { faultHandler_ = std::move(handler); }

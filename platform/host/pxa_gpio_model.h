@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace host {
@@ -32,8 +33,24 @@ public:
         }
     };
 
+    // One line as the outside world sees it.
+    struct PinState {
+        bool output;      // the processor drives it (its GPDR bit is set)
+        bool level;       // what a probe on the pin sees
+        bool driven;      // something outside drives it
+        bool contention;  // both drive it, to different levels
+        bool operator==(const PinState& other) const {
+            return output == other.output && level == other.level && driven == other.driven &&
+                   contention == other.contention;
+        }
+        bool operator!=(const PinState& other) const { return !(*this == other); }
+    };
+
     using FaultHandler = std::function<void(const std::string& message)>;
     using TimeSource = std::function<std::uint64_t()>;
+    // Told of every line whose state changed, after the access or drive that
+    // changed it, with the board time.
+    using PinListener = std::function<void(unsigned line, const PinState& state, std::uint64_t timeUs)>;
 
     PxaGpioModel();
 
@@ -48,6 +65,10 @@ public:
 
     // Pin side: the world outside the chip.
     void DriveLine(unsigned line, bool high);
+    // Stops driving the line from outside; as an input it then reads low,
+    // as at power-up.
+    void ReleaseLine(unsigned line);
+    PinState Pin(unsigned line) const;
     bool PinLevel(unsigned line) const;  // what a probe on the pin sees
     bool IsOutput(unsigned line) const;
     bool OutputLatch(unsigned line) const;
@@ -65,6 +86,7 @@ public:
     // The default handler prints the fault and aborts, as a bus error would.
     void SetFaultHandler(FaultHandler handler);
     void SetTimeSource(TimeSource source);
+    void SetPinListener(PinListener listener) { pinListener_ = std::move(listener); }
 
 private:
     enum class Register { Level, Direction, Set, Clear, RisingEdge, FallingEdge, EdgeStatus,
@@ -79,10 +101,17 @@ private:
     bool CheckAccess(const char* what, std::uint32_t offset, unsigned sizeBytes, Decoded& decoded);
     void Fault(const std::string& message);
     std::uint64_t Now() const { return timeSource_ ? timeSource_() : 0; }
+    struct PinWords {
+        std::uint32_t output[kBanks], level[kBanks], driven[kBanks], contention[kBanks];
+    };
+    PinWords Pins() const;
+    void SetOutsideDrive(unsigned line, bool driven, bool high);
+    void ReportPinChanges(const PinWords& before);
 
     std::uint32_t direction_[kBanks];
     std::uint32_t latch_[kBanks];
     std::uint32_t external_[kBanks];
+    std::uint32_t driven_[kBanks];
     std::uint32_t rising_[kBanks];
     std::uint32_t falling_[kBanks];
     std::uint32_t edgeStatus_[kBanks];
@@ -90,6 +119,7 @@ private:
     std::vector<Access> log_;
     FaultHandler faultHandler_;
     TimeSource timeSource_;
+    PinListener pinListener_;
 };
 
 // "R 0x00000010 0x00000002": the stable text form of one access.

@@ -2,6 +2,7 @@
 
 #include <sys/prctl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -27,8 +28,7 @@ std::uint64_t MonotonicUs() { return static_cast<std::uint64_t>(MonotonicNs() / 
 // ends within a microsecond of when it should, for a little CPU time.
 constexpr std::int64_t kSpinMarginNs = 500000;
 
-void SleepPrecisely(platform::DWORD milliseconds) {
-    const std::int64_t deadline = MonotonicNs() + static_cast<std::int64_t>(milliseconds) * 1000000;
+void SleepUntil(std::int64_t deadline) {
     const std::int64_t wake = deadline - kSpinMarginNs;
     const timespec wakeAt{static_cast<time_t>(wake / 1000000000), static_cast<long>(wake % 1000000000)};
     // Absolute, so an interrupted sleep resumes without drift.
@@ -65,6 +65,8 @@ void SimulatedBoard::PowerUp() {
     realStartUs_ = MonotonicUs();
     sleeps_.clear();
     sleepObserver_ = nullptr;
+    pendingDrives_.clear();
+    gpio_.SetPinListener(nullptr);
     failVirtualAlloc_ = false;
     failVirtualCopy_ = false;
     failObjectStorage_ = false;
@@ -96,11 +98,48 @@ void SimulatedBoard::Print(const char* text, std::size_t length) {
 void SimulatedBoard::Sleep(platform::DWORD milliseconds) {
     sleeps_.push_back({milliseconds, trace_.size(), gpio_.AccessLog().size()});
     if (sleepObserver_) sleepObserver_(milliseconds);
+    const std::uint64_t durationUs = static_cast<std::uint64_t>(milliseconds) * 1000u;
     if (virtualClock_) {
-        virtualNowUs_ += static_cast<std::uint64_t>(milliseconds) * 1000u;
+        const std::uint64_t endUs = virtualNowUs_ + durationUs;
+        while (!pendingDrives_.empty() && pendingDrives_.back().atUs <= endUs) {
+            virtualNowUs_ = std::max(virtualNowUs_, pendingDrives_.back().atUs);
+            ApplyDrive(pendingDrives_.back());
+            pendingDrives_.pop_back();
+        }
+        virtualNowUs_ = endUs;
         return;
     }
-    SleepPrecisely(milliseconds);
+    const std::int64_t deadline = MonotonicNs() + static_cast<std::int64_t>(durationUs) * 1000;
+    // Board time of the deadline, so drives due within the sleep interrupt it.
+    const std::uint64_t endUs = NowUs() + durationUs;
+    while (!pendingDrives_.empty() && pendingDrives_.back().atUs <= endUs) {
+        const PendingDrive pending = pendingDrives_.back();
+        pendingDrives_.pop_back();
+        SleepUntil(std::min(deadline, static_cast<std::int64_t>(realStartUs_ + pending.atUs) * 1000));
+        ApplyDrive(pending);
+    }
+    SleepUntil(deadline);
+}
+
+void SimulatedBoard::ScheduleDrive(unsigned line, OutsideDrive drive, std::uint64_t atUs) {
+    // Kept sorted latest first; drives for the same time apply in the order given.
+    const auto at = std::find_if(pendingDrives_.begin(), pendingDrives_.end(),
+                                 [atUs](const PendingDrive& p) { return p.atUs <= atUs; });
+    pendingDrives_.insert(at, {atUs, line, drive});
+    ApplyDrivesDueBy(NowUs());
+}
+
+void SimulatedBoard::ApplyDrivesDueBy(std::uint64_t nowUs) {
+    while (!pendingDrives_.empty() && pendingDrives_.back().atUs <= nowUs) {
+        const PendingDrive pending = pendingDrives_.back();
+        pendingDrives_.pop_back();
+        ApplyDrive(pending);
+    }
+}
+
+void SimulatedBoard::ApplyDrive(const PendingDrive& pending) {
+    if (pending.drive == OutsideDrive::Released) gpio_.ReleaseLine(pending.line);
+    else gpio_.DriveLine(pending.line, pending.drive == OutsideDrive::High);
 }
 
 platform::LPVOID SimulatedBoard::VirtualAlloc(platform::LPVOID address, platform::DWORD size,
@@ -167,12 +206,14 @@ bool SimulatedBoard::TranslateOrFault(const volatile std::uint32_t* address, con
 }
 
 std::uint32_t SimulatedBoard::BusRead(const volatile std::uint32_t* address) {
+    if (!pendingDrives_.empty()) ApplyDrivesDueBy(NowUs());
     std::uint32_t offset = 0;
     if (!TranslateOrFault(address, "read", offset)) return 0;
     return gpio_.Read(offset, sizeof *address);
 }
 
 void SimulatedBoard::BusWrite(volatile std::uint32_t* address, std::uint32_t value) {
+    if (!pendingDrives_.empty()) ApplyDrivesDueBy(NowUs());
     std::uint32_t offset = 0;
     if (!TranslateOrFault(address, "write", offset)) return;
     gpio_.Write(offset, value, sizeof *address);

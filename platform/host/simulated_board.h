@@ -21,6 +21,9 @@ namespace host {
 
 class SimulatedBoard {
 public:
+    // What the outside world does to a line.
+    enum class OutsideDrive { Low, High, Released };
+
     struct SleepRecord {
         std::uint32_t milliseconds;
         std::size_t traceLength;  // bytes of trace printed before the sleep
@@ -48,13 +51,19 @@ public:
     // Time: real by default; the virtual clock returns from Sleep at once
     // and advances by the time asked for.
     void UseVirtualClock() { virtualClock_ = true; }
-    // Called at the start of every Sleep: the lines hold their state for
-    // the whole of it, so this is where an observer samples them.
+    // Called at the start of every Sleep: the program leaves the lines alone
+    // for the whole of it (only scheduled outside drives change them), so
+    // this is where an observer samples them.
     void SetSleepObserver(std::function<void(platform::DWORD milliseconds)> observer) {
         sleepObserver_ = std::move(observer);
     }
     const std::vector<SleepRecord>& Sleeps() const { return sleeps_; }
     std::uint64_t NowUs() const;
+
+    // Drives a line from outside from `atUs` of board time on. The change
+    // happens at that time under either clock: a sleep that spans it is
+    // split there, and one already due applies before the next bus access.
+    void ScheduleDrive(unsigned line, OutsideDrive drive, std::uint64_t atUs);
 
     // Failure injection, each lasting until the next PowerUp.
     void FailVirtualAlloc() { failVirtualAlloc_ = true; }
@@ -82,6 +91,13 @@ public:
 private:
     SimulatedBoard();
     void Fault(const std::string& message);
+    struct PendingDrive {
+        std::uint64_t atUs;
+        unsigned line;
+        OutsideDrive drive;
+    };
+    void ApplyDrivesDueBy(std::uint64_t nowUs);
+    void ApplyDrive(const PendingDrive& pending);
     bool TranslateOrFault(const volatile std::uint32_t* address, const char* what,
                           std::uint32_t& offset);
 
@@ -94,6 +110,7 @@ private:
     std::uint64_t virtualNowUs_ = 0;
     std::uint64_t realStartUs_ = 0;
     std::vector<SleepRecord> sleeps_;
+    std::vector<PendingDrive> pendingDrives_;  // by time, earliest last
     std::function<void(platform::DWORD)> sleepObserver_;
     bool failVirtualAlloc_ = false;
     bool failVirtualCopy_ = false;

@@ -1,0 +1,106 @@
+// Outputs appear whole or not at all, and nothing is left behind.
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "output_file.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using gpio_sim::OutputFile;
+
+class OutputFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        directory = fs::temp_directory_path() / ("pxa-gpio-sim-" + std::string(info->name()) + "-" +
+                                                 std::to_string(::getpid()));
+        fs::remove_all(directory);
+        fs::create_directories(directory);
+    }
+    void TearDown() override { fs::remove_all(directory); }
+
+    std::vector<std::string> Entries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(directory)) names.push_back(entry.path().filename());
+        return names;
+    }
+    static std::string Contents(const fs::path& path) {
+        std::ifstream in(path);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    fs::path directory;
+};
+
+TEST_F(OutputFileTest, CommitLeavesExactlyTheFileWithItsContent) {
+    const auto path = directory / "run.vcd";
+    OutputFile file;
+    std::string error;
+    ASSERT_TRUE(file.Open(path, error)) << error;
+    ASSERT_TRUE(file.Commit("$enddefinitions $end\n", error)) << error;
+    EXPECT_EQ(Entries(), std::vector<std::string>{"run.vcd"});
+    EXPECT_EQ(Contents(path), "$enddefinitions $end\n");
+}
+
+TEST_F(OutputFileTest, ExistingFileStaysAsItWasUntilCommit) {
+    const auto path = directory / "bus.log";
+    std::ofstream(path) << "old\n";
+    {
+        OutputFile file;
+        std::string error;
+        ASSERT_TRUE(file.Open(path, error)) << error;
+        EXPECT_EQ(Contents(path), "old\n");
+        EXPECT_EQ(Entries().size(), 2u);  // the file and its temporary
+    }  // dropped uncommitted, as when the run fails
+    EXPECT_EQ(Entries(), std::vector<std::string>{"bus.log"});
+    EXPECT_EQ(Contents(path), "old\n");
+}
+
+TEST_F(OutputFileTest, ReplacedFileKeepsItsPermissions) {
+    const auto path = directory / "trace.txt";
+    std::ofstream(path) << "old\n";
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    OutputFile file;
+    std::string error;
+    ASSERT_TRUE(file.Open(path, error)) << error;
+    ASSERT_TRUE(file.Commit("new\n", error)) << error;
+    struct stat info {};
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(Contents(path), "new\n");
+}
+
+TEST_F(OutputFileTest, UnwritableDestinationsFailAtOpenAndCreateNothing) {
+    fs::create_directory(directory / "sub");
+    const fs::path destinations[] = {directory / "missing" / "run.svg", directory / "sub"};
+    const char* messages[] = {"No such file or directory", "it is a directory"};
+    for (int i = 0; i < 2; ++i) {
+        OutputFile file;
+        std::string error;
+        EXPECT_FALSE(file.Open(destinations[i], error));
+        EXPECT_NE(error.find("cannot write '" + destinations[i].string() + "'"), std::string::npos) << error;
+        EXPECT_NE(error.find(messages[i]), std::string::npos) << error;
+    }
+    EXPECT_EQ(Entries(), std::vector<std::string>{"sub"});
+    EXPECT_TRUE(fs::is_empty(directory / "sub"));
+}
+
+TEST_F(OutputFileTest, SpecialFilesAreWrittenDirectly) {
+    OutputFile file;
+    std::string error;
+    ASSERT_TRUE(file.Open("/dev/null", error)) << error;
+    EXPECT_TRUE(file.Commit("anything", error)) << error;
+}
+
+}  // namespace

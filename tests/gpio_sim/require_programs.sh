@@ -1,0 +1,19 @@
+# Sourced by the checks: skips the check (exit 77) when a program it needs
+# is missing, or fails it when REQUIRE_WAVEFORM_TOOLS=1.
+require_programs() {
+  local missing=()
+  for program in "$@"; do
+    command -v "$program" >/dev/null || missing+=("$program")
+  done
+  if ((${#missing[@]})); then
+    echo "missing: ${missing[*]} (Debian: sigrok-cli gtkwave librsvg2-bin)" >&2
+    [[ ${REQUIRE_WAVEFORM_TOOLS:-0} == 1 ]] && exit 1
+    exit 77
+  fi
+}
+
+# A scratch directory removed when the check ends.
+make_scratch() {
+  scratch=$(mktemp -d)
+  trap 'rm -rf "$scratch"' EXIT
+}

@@ -1,0 +1,78 @@
+// The simulator's command line: what it accepts and how it refuses.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "sim_options.h"
+
+namespace {
+
+using gpio_sim::ClockKind;
+using gpio_sim::ParseArguments;
+
+TEST(SimOptionsTest, NoArgumentsRunsLikeTheProgram) {
+    const auto parsed = ParseArguments({});
+    ASSERT_TRUE(parsed.ok) << parsed.error;
+    EXPECT_EQ(parsed.options.clock, ClockKind::Real);
+    EXPECT_TRUE(parsed.options.schedule.empty());
+    EXPECT_TRUE(parsed.options.tracePath.empty());
+    EXPECT_FALSE(parsed.options.showHelp);
+}
+
+TEST(SimOptionsTest, TakesEveryOptionWithItsValueApartOrJoined) {
+    const auto parsed = ParseArguments({"--clock", "simulated", "--drive", "GPIO33=high@62.5",
+                                        "--drive=GPIO80=low@1", "--trace", "t.txt",
+                                        "--access-log=bus.log", "--vcd", "run.vcd", "--svg=run.svg"});
+    ASSERT_TRUE(parsed.ok) << parsed.error;
+    const auto& options = parsed.options;
+    EXPECT_EQ(options.clock, ClockKind::Simulated);
+    ASSERT_EQ(options.schedule.size(), 2u);
+    EXPECT_EQ(options.schedule[0].gpio, 33u);
+    EXPECT_EQ(options.schedule[0].atUs, 62500000u);
+    EXPECT_EQ(options.schedule[1].gpio, 80u);
+    EXPECT_EQ(options.schedule[1].atUs, 1000000u);
+    EXPECT_EQ(options.tracePath, "t.txt");
+    EXPECT_EQ(options.accessLogPath, "bus.log");
+    EXPECT_EQ(options.vcdPath, "run.vcd");
+    EXPECT_EQ(options.svgPath, "run.svg");
+    EXPECT_TRUE(ParseArguments({"--vcd", "x", "-h"}).options.showHelp);
+}
+
+TEST(SimOptionsTest, RefusesBadArgumentsSayingWhich) {
+    struct Case {
+        std::vector<std::string> arguments;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"--speed"}, "unknown option '--speed'"},
+        {{"run.vcd"}, "unexpected argument 'run.vcd'"},
+        {{"--vcd"}, "option '--vcd' needs a value"},
+        {{"--vcd="}, "option '--vcd' needs a file name"},
+        {{"--clock", "fast"}, "bad clock 'fast': expected real or simulated"},
+        {{"--drive", "GPIO1=high"}, "unknown line 'GPIO1'"},
+        {{"--drive", "GPIO33=up"}, "bad level 'up' for GPIO33"},
+        {{"--drive", "GPIO33=high@70"}, "time '70' is outside the run"},
+        {{"--drive", "GPIO33=high@1", "--drive", "GPIO33=low@1000ms"}, "two drives for GPIO33 at 1 s"},
+        {{"--vcd", "out", "--svg", "./out"}, "--vcd and --svg both name './out'"},
+        {{"--trace", "a/../t", "--access-log", "t"}, "--trace and --access-log both name 't'"},
+    };
+    for (const auto& c : cases) {
+        const auto parsed = ParseArguments(c.arguments);
+        EXPECT_FALSE(parsed.ok) << c.arguments[0];
+        EXPECT_NE(parsed.error.find(c.message), std::string::npos)
+            << c.arguments[0] << " gave: " << parsed.error;
+    }
+}
+
+TEST(SimOptionsTest, HelpDocumentsEveryOptionAndTheAccessLogFormat) {
+    const std::string help = gpio_sim::UsageText();
+    for (const char* option : {"--drive", "--clock", "--trace", "--access-log", "--vcd", "--svg", "--help"}) {
+        EXPECT_NE(help.find(option), std::string::npos) << option;
+    }
+    EXPECT_NE(help.find("KIND OFFSET VALUE TIME"), std::string::npos);
+    EXPECT_NE(help.find("Exit status"), std::string::npos);
+}
+
+}  // namespace

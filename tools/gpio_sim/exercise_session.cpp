@@ -1,0 +1,31 @@
+#include "exercise_session.h"
+
+#include "TolvarGPIOTest.h"
+#include "simulated_board.h"
+
+namespace gpio_sim {
+
+SessionResult RunExerciseSession(ClockKind clock, const std::vector<ScheduledDrive>& schedule,
+                                 bool captureTrace) {
+    SessionResult result;
+    host::SimulatedBoard& board = host::SimulatedBoard::Instance();
+    board.PowerUp();  // also starts the board's clock at 0
+    if (clock == ClockKind::Simulated) board.UseVirtualClock();
+    if (captureTrace) board.CaptureTrace();
+
+    result.recording.Start(board.Gpio());
+    board.Gpio().SetPinListener([&result](unsigned gpio, const PinState& state, std::uint64_t timeUs) {
+        result.recording.OnPinChange(gpio, state, timeUs);
+    });
+    for (const auto& drive : schedule) board.ScheduleDrive(drive.gpio, drive.drive, drive.atUs);
+
+    result.exitCode = TolvarGPIOTest(nullptr, nullptr, nullptr, 0);
+
+    result.recording.Finish(board.NowUs());
+    result.trace = board.Trace();
+    result.accesses = board.Gpio().AccessLog();
+    board.PowerUp();  // lets go of the listener, which refers to this result
+    return result;
+}
+
+}  // namespace gpio_sim

@@ -1,0 +1,29 @@
+#ifndef TOOLS_GPIO_SIM_EXERCISE_SESSION_H
+#define TOOLS_GPIO_SIM_EXERCISE_SESSION_H
+
+// One run of the unchanged exercise routine on the simulated board, with the
+// schedule applied and the lines and bus recorded.
+
+#include <string>
+#include <vector>
+
+#include "line_recording.h"
+#include "pxa_gpio_model.h"
+#include "sim_options.h"
+
+namespace gpio_sim {
+
+struct SessionResult {
+    int exitCode = 0;       // the routine's result
+    std::string trace;      // empty unless captured
+    std::vector<host::PxaGpioModel::Access> accesses;
+    LineRecording recording;
+};
+
+// With `captureTrace` false the trace goes to standard output as it is printed.
+SessionResult RunExerciseSession(ClockKind clock, const std::vector<ScheduledDrive>& schedule,
+                                 bool captureTrace);
+
+}  // namespace gpio_sim
+
+#endif  // TOOLS_GPIO_SIM_EXERCISE_SESSION_H

@@ -1,0 +1,38 @@
+#ifndef TOOLS_GPIO_SIM_SIM_OPTIONS_H
+#define TOOLS_GPIO_SIM_SIM_OPTIONS_H
+
+// The simulator's command line.
+
+#include <string>
+#include <vector>
+
+#include "drive_schedule.h"
+
+namespace gpio_sim {
+
+enum class ClockKind { Real, Simulated };
+
+struct SimOptions {
+    ClockKind clock = ClockKind::Real;
+    std::vector<ScheduledDrive> schedule;
+    std::string tracePath;  // empty: standard output, as the run prints it
+    std::string accessLogPath;
+    std::string vcdPath;
+    std::string svgPath;
+    bool showHelp = false;
+};
+
+struct ParsedArguments {
+    bool ok = false;
+    SimOptions options;
+    std::string error;  // why not, when not ok
+};
+
+// The arguments after the program name. Looks at no file.
+ParsedArguments ParseArguments(const std::vector<std::string>& arguments);
+
+std::string UsageText();
+
+}  // namespace gpio_sim
+
+#endif  // TOOLS_GPIO_SIM_SIM_OPTIONS_H
