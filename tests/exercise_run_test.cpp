@@ -40,6 +40,14 @@ TEST_F(ExerciseRunTest, RunFromPowerUpPrintsTheDocumentedTraceAndSucceeds) {
     ExpectNothingLeftBehind();
 }
 
+// Windows CE renders each debug message into 128 characters and cuts the
+// rest; the longest message is a register report.
+TEST_F(ExerciseRunTest, EveryMessageFitsTheDevicesDebugPrintBuffer) {
+    Run();
+    EXPECT_EQ(Board().LongestMessage(), std::string("    GAFR1_L changed from 0x00000000 ").size());
+    EXPECT_LT(Board().LongestMessage(), 128u);
+}
+
 TEST_F(ExerciseRunTest, MappedBaseIsTheReservationTheBoardHandedOut) {
     Run();
     // The first free candidate: the trace shows the real address, not a
@@ -154,6 +162,13 @@ TEST_P(ExerciseFailureTest, SkipsBothPhasesLeavesNothingBehindAndFails) {
     EXPECT_TRUE(Log().empty());
     EXPECT_TRUE(Board().Sleeps().empty());
     ExpectNothingLeftBehind();
+}
+
+TEST_P(ExerciseFailureTest, ErrorMessagesFitTheDevicesDebugPrintBuffer) {
+    GetParam().arm(Board());
+    Run();
+    EXPECT_GT(Board().LongestMessage(), 0u);
+    EXPECT_LT(Board().LongestMessage(), 128u);
 }
 
 #define UNMAPPED_RUN(call)                                                                  \

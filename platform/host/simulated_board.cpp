@@ -60,6 +60,7 @@ void SimulatedBoard::PowerUp() {
     addressSpace_.ReleaseAll();
     captureTrace_ = false;
     trace_.clear();
+    longestMessage_ = 0;
     virtualClock_ = false;
     virtualNowUs_ = 0;
     realStartUs_ = MonotonicUs();
@@ -87,6 +88,8 @@ void SimulatedBoard::FailVirtualCopy(platform::BOOL result) {
 }
 
 void SimulatedBoard::Print(const char* text, std::size_t length) {
+    // UTF-8 bytes; one a character for the program's ASCII messages.
+    if (length > longestMessage_) longestMessage_ = length;
     if (captureTrace_) {
         trace_.append(text, length);
         return;

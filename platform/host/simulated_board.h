@@ -47,6 +47,9 @@ public:
     void CaptureTrace() { captureTrace_ = true; }
     const std::string& Trace() const { return trace_; }
     void ClearTrace() { trace_.clear(); }
+    // Characters in the longest single message since power-up: Windows CE's
+    // debug print renders each into a buffer of 128.
+    std::size_t LongestMessage() const { return longestMessage_; }
 
     // Time: real by default; the virtual clock returns from Sleep at once
     // and advances by the time asked for.
@@ -106,6 +109,7 @@ private:
     PxaGpioModel::FaultHandler faultHandler_;
     bool captureTrace_ = false;
     std::string trace_;
+    std::size_t longestMessage_ = 0;
     bool virtualClock_ = false;
     std::uint64_t virtualNowUs_ = 0;
     std::uint64_t realStartUs_ = 0;

@@ -1,5 +1,5 @@
 # Sourced by the checks: skips the check (exit 77) when a program it needs
-# is missing, or fails it when REQUIRE_WAVEFORM_TOOLS=1.
+# is missing, or fails it when GPIO_REQUIRE_WAVEFORM_TOOLS=1.
 require_programs() {
   local missing=()
   for program in "$@"; do
@@ -7,7 +7,7 @@ require_programs() {
   done
   if ((${#missing[@]})); then
     echo "missing: ${missing[*]} (Debian: sigrok-cli gtkwave librsvg2-bin)" >&2
-    [[ ${REQUIRE_WAVEFORM_TOOLS:-0} == 1 ]] && exit 1
+    [[ ${GPIO_REQUIRE_WAVEFORM_TOOLS:-0} == 1 ]] && exit 1
     exit 77
   fi
 }
