@@ -48,7 +48,7 @@ esac
 
 flags=(-std=c++17 -D_WIN32_WCE=0x400 -DUNDER_CE -DUNICODE -D_UNICODE
        -Wall -Wextra -Wpedantic -Werror -fno-exceptions -fno-rtti
-       -I"$src/platform" -I"$src/platform/wince" -I"$src/platform/wince/include"
+       -I"$src/platform" -I"$src/platform/wince" -I"$src/platform/hardware/include"
        -I"$src/gpio" -I"$src/app")
 compat=(-include "$here/compat/wince_winmain.h")
 
