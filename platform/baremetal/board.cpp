@@ -1,5 +1,6 @@
 #include "board.h"
 
+#include "core_idle.h"
 #include "ffuart.h"
 #include "mmu.h"
 #include "os_timer.h"
@@ -16,7 +17,7 @@ namespace board {
 [[noreturn]] void Exit(int status) {
     SemihostingExit(status);
     for (;;) {
-        asm volatile("mcr p14, 0, %0, c7, c0, 0" ::"r"(1) : "memory");  // idle
+        IdleCore();
     }
 }
 

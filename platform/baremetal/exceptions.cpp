@@ -6,11 +6,10 @@
 
 #include "board.h"
 #include "platform.h"
+#include "semihosting.h"
 
 namespace board {
 namespace {
-
-constexpr std::uint32_t kSemihostingTrap = 0x123456;
 
 AbortObserver abortObserver = nullptr;
 

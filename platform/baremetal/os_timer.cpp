@@ -1,5 +1,6 @@
 #include "os_timer.h"
 
+#include "core_idle.h"
 #include "platform.h"
 #include "pxa27x_map.h"
 
@@ -8,13 +9,9 @@ namespace {
 
 constexpr std::uint32_t kMatch0 = 1u << 0;
 constexpr std::uint32_t kIccrOnlyEnabledSourcesWake = 1u << 0;
-constexpr std::uint32_t kPowerModeIdle = 1;
 
 volatile std::uint32_t* OsTimer(std::uint32_t offset) { return Register(kOsTimerBase, offset); }
 volatile std::uint32_t* Intc(std::uint32_t offset) { return Register(kIntcBase, offset); }
-
-// Clocks stop in the core until an interrupt the controller lets through.
-inline void Idle() { asm volatile("mcr p14, 0, %0, c7, c0, 0" ::"r"(kPowerModeIdle) : "memory"); }
 
 }  // namespace
 
@@ -38,7 +35,7 @@ void SleepTicks(std::uint32_t ticks) {
     // The counter, not the wake-up, decides when the time is up; unsigned
     // differences keep that right across the counter's wrap.
     while (ReadRegister32(OsTimer(kOscr0)) - start < ticks) {
-        if ((ReadRegister32(OsTimer(kOssr)) & kMatch0) == 0) Idle();
+        if ((ReadRegister32(OsTimer(kOssr)) & kMatch0) == 0) IdleCore();
     }
     WriteRegister32(OsTimer(kOssr), kMatch0);  // acknowledge: the interrupt drops
 }

@@ -12,14 +12,14 @@ constexpr std::uint32_t kApplicationExit = 0x20026;  // ADP_Stopped_ApplicationE
 
 void SemihostingExit(int status) {
     const std::uint32_t block[2] = {kApplicationExit, static_cast<std::uint32_t>(status)};
-    // SVC 0x123456 is the semihosting trap in ARM state; without a debugger
+    // The semihosting trap; without a debugger
     // it reaches the SWI vector, which resumes here.
     asm volatile(
         "mov r0, %0\n"
         "mov r1, %1\n"
-        "svc 0x123456\n"
+        "svc %2\n"
         :
-        : "r"(kSysExitExtended), "r"(block)
+        : "r"(kSysExitExtended), "r"(block), "i"(kSemihostingTrap)
         : "r0", "r1", "memory");
 }
 
