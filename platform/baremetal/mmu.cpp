@@ -85,7 +85,7 @@ void EnableMmu() {
     vectorPages[(kHighVectors >> kPageShift) & 0xFF] =
         Address(__vector_page) | kSmallPagePrivilegedRw | kCacheable | kBufferable | kSmallPage;
 
-    // Caches are still off, so the tables are already in memory.
+    // The start-up found or left the caches off: the tables are in memory.
     asm volatile("mcr p15, 0, %0, c7, c7, 0" ::"r"(0) : "memory");  // invalidate caches, BTB
     asm volatile("mcr p15, 0, %0, c8, c7, 0" ::"r"(0) : "memory");  // invalidate TLBs
     asm volatile("mcr p15, 0, %0, c2, c0, 0" ::"r"(Address(translationTable)) : "memory");
@@ -118,6 +118,14 @@ void UnmapPages(std::uint32_t virtualAddress, std::uint32_t size) {
         InvalidateTlbEntry(virtualAddress + offset);
     }
     CpWait();
+}
+
+std::uint32_t FirstLevelDescriptor(std::uint32_t virtualAddress) {
+    return translationTable[virtualAddress >> kSectionShift];
+}
+
+std::uint32_t WindowPageDescriptor(std::uint32_t virtualAddress) {
+    return WindowEntry(virtualAddress);
 }
 
 }  // namespace board

@@ -1,9 +1,13 @@
 @ Reset entry and exception vectors of the bare board.
 @
-@ QEMU (or a boot loader) starts the image at _start in SVC mode with the
-@ MMU and caches off. The vector page is mapped at 0xFFFF0000 once the MMU
-@ is on; every exception saves the interrupted registers and hands a frame
-@ to the C++ handlers in exceptions.cpp.
+@ QEMU (or a boot loader) starts the image at _start in a privileged mode,
+@ normally with the MMU and caches off. A boot loader that leaves them on
+@ must map the image flat (virtual = physical): the start-up then cleans the
+@ image's lines out of the data cache and switches the MMU and caches off
+@ before it writes anything, so nothing it writes later can sit in a cache
+@ that the MMU set-up then invalidates. The vector page is mapped at
+@ 0xFFFF0000 once the MMU is on; every exception saves the interrupted
+@ registers and hands a frame to the C++ handlers in exceptions.cpp.
 
     .syntax unified
     .arm
@@ -36,9 +40,37 @@ reserved_address:       .word reserved_entry
 irq_address:            .word irq_entry
 fiq_address:            .word fiq_entry
 
+    .equ CONTROL_MMU, 1 << 0
+    .equ CONTROL_DCACHE, 1 << 2
+    .equ CONTROL_BTB, 1 << 11
+    .equ CONTROL_ICACHE, 1 << 12
+    .equ CACHE_LINE, 32
+
     .text
     .global _start
 _start:
+    msr cpsr_c, #(MODE_SVC | NO_INTERRUPTS)   @ no interrupt into a boot loader's vectors
+    mrc p15, 0, r0, c1, c0, 0
+    tst r0, #(CONTROL_MMU | CONTROL_DCACHE)
+    beq caches_off
+    @ Whatever the boot loader wrote into the image (the image itself, when
+    @ it copied it) goes to memory; dirty lines elsewhere are not ours.
+    ldr r1, =__image_start
+    ldr r2, =__image_end
+2:  mcr p15, 0, r1, c7, c10, 1      @ clean data cache line
+    add r1, r1, #CACHE_LINE
+    cmp r1, r2
+    blo 2b
+    mcr p15, 0, r1, c7, c10, 4      @ drain the write buffer
+    bic r0, r0, #(CONTROL_MMU | CONTROL_DCACHE)
+    bic r0, r0, #(CONTROL_ICACHE | CONTROL_BTB)
+    mcr p15, 0, r0, c1, c0, 0
+    mrc p15, 0, r0, c2, c0, 0       @ CPWAIT: the change takes effect
+    mov r0, r0
+    sub pc, pc, #4
+    mcr p15, 0, r0, c7, c7, 0       @ invalidate both caches and the BTB
+    mcr p15, 0, r0, c8, c7, 0       @ invalidate the TLBs
+caches_off:
     @ One stack per exception mode, interrupts masked in each.
     msr cpsr_c, #(MODE_FIQ | NO_INTERRUPTS)
     ldr sp, =__fiq_stack_top
