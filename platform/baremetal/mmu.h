@@ -25,6 +25,12 @@ void MapDevicePages(std::uint32_t virtualAddress, std::uint32_t physicalAddress,
                     std::uint32_t size);
 void UnmapPages(std::uint32_t virtualAddress, std::uint32_t size);
 
+// The descriptors as the table walk finds them, for the board's own tests:
+// the first-level one of any address, and the small-page one of an address
+// in the window area.
+std::uint32_t FirstLevelDescriptor(std::uint32_t virtualAddress);
+std::uint32_t WindowPageDescriptor(std::uint32_t virtualAddress);
+
 }  // namespace board
 
 #endif  // PLATFORM_BAREMETAL_MMU_H

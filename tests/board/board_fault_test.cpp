@@ -1,14 +1,19 @@
 // Checks the bare board's memory mapping and storage the way the program
 // depends on them, on the board itself: a reserved window faults until it is
-// mapped and again once it is released, a failed allocation takes the
-// routine's error path, and an unhandled abort stops the board with status 3.
+// mapped and again once it is released, a mapped window's page entries make
+// it uncached device memory (which no emulator would show otherwise), a
+// failed allocation takes the routine's error path, the core is told apart
+// and its timer rate kept exact, and an unhandled abort stops the board with
+// status 3.
 // Each check prints "ok NAME" or "FAILED NAME"; the host side reads them.
 
 #include <cstdint>
 
 #include "TolvarGPIOTest.h"
 #include "board.h"
+#include "mmu.h"
 #include "platform.h"
+#include "processor.h"
 
 using namespace platform;
 
@@ -18,6 +23,16 @@ constexpr DWORD kWindow = 0x10000;
 constexpr DWORD kDevice = PAGE_READWRITE | PAGE_NOCACHE | PAGE_PHYSICAL;
 constexpr std::uint32_t kGpdr1 = 0x10;
 constexpr std::uint32_t kPageTranslationFault = 0x7;
+constexpr std::uint32_t kGpioUnit = 0x40E00000;
+
+// Descriptor fields, from the XScale core's MMU.
+constexpr std::uint32_t kDescriptorType = 0x3;
+constexpr std::uint32_t kCoarseTable = 0x1;
+constexpr std::uint32_t kSmallPage = 0x2;
+constexpr std::uint32_t kCacheableBufferable = 0xC;
+constexpr std::uint32_t kAllSubpagesAccess = 0xFF0;
+constexpr std::uint32_t kAllSubpagesPrivilegedRw = 0x550;  // AP = 01 four times
+constexpr std::uint32_t kDomainClient = 0x1;
 
 int failures = 0;
 // Written from the abort handler, behind the compiler's back.
@@ -64,6 +79,37 @@ bool FaultedOnceAt(int before, volatile std::uint32_t* address) {
            (lastAbortStatus & 0xF) == kPageTranslationFault;
 }
 
+std::uint32_t Address(LPVOID pointer) {
+    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(pointer));
+}
+
+// The page entries the core walks for a window onto the GPIO unit: a cached
+// or buffered mapping would pass every other test on an emulator, while on
+// a board it returns stale levels and merges set and clear writes.
+void CheckMappedWindowEntries(LPVOID base) {
+    bool onTheUnit = true;
+    bool uncached = true;
+    bool privileged = true;
+    for (std::uint32_t page = 0; page < kWindow; page += board::kPageSize) {
+        const std::uint32_t entry = board::WindowPageDescriptor(Address(base) + page);
+        onTheUnit = onTheUnit && (entry & kDescriptorType) == kSmallPage &&
+                    (entry & ~0xFFFu) == kGpioUnit + page;
+        uncached = uncached && (entry & kCacheableBufferable) == 0;
+        privileged = privileged && (entry & kAllSubpagesAccess) == kAllSubpagesPrivilegedRw;
+    }
+    Check(onTheUnit, L"mapped window's pages are the GPIO unit's");
+    Check(uncached, L"mapped window is uncached and unbuffered");
+    Check(privileged, L"mapped window is privileged read-write");
+
+    const std::uint32_t table = board::FirstLevelDescriptor(Address(base));
+    const std::uint32_t domain = (table >> 5) & 0xF;
+    std::uint32_t domainAccess;
+    asm volatile("mrc p15, 0, %0, c3, c0, 0" : "=r"(domainAccess));
+    Check((table & kDescriptorType) == kCoarseTable &&
+              ((domainAccess >> (2 * domain)) & 0x3) == kDomainClient,
+          L"window area is in a client domain");
+}
+
 void CheckWindowLifetime() {
     LPVOID base = VirtualAlloc(nullptr, kWindow, MEM_RESERVE, PAGE_NOACCESS);
     Check(base != nullptr, L"reserve");
@@ -76,6 +122,7 @@ void CheckWindowLifetime() {
     Check(FaultedOnceAt(before, At(base, kGpdr1)), L"write before mapping faults");
 
     Check(VirtualCopy(base, PhysicalPages(0x40E00000), kWindow, kDevice) == 1, L"map");
+    CheckMappedWindowEntries(base);
     before = aborts;
     WriteRegister32(At(base, kGpdr1), 0x2);
     const std::uint32_t gpdr1 = ReadRegister32(At(base, kGpdr1));
@@ -85,6 +132,11 @@ void CheckWindowLifetime() {
           L"mapping twice is refused");
 
     Check(VirtualFree(base, 0, MEM_RELEASE) == 1, L"release");
+    bool allFault = true;
+    for (std::uint32_t page = 0; page < kWindow; page += board::kPageSize) {
+        allFault = allFault && (board::WindowPageDescriptor(Address(base) + page) & kDescriptorType) == 0;
+    }
+    Check(allFault, L"released window's page entries fault");
     before = aborts;
     Load(At(base, kGpdr1));
     Check(FaultedOnceAt(before, At(base, kGpdr1)), L"read after release faults");
@@ -131,10 +183,35 @@ void CheckStorageExhaustion() {
     FreeObjectStorage(held);
 }
 
+// Processor IDs as the manuals give them: the PXA255 (A0) and PXA270 (C5)
+// that QEMU models, an ARM926 and a third-generation XScale (PXA3xx); and
+// the timer's rate on each, with no per-millisecond rounding.
+void CheckProcessorAndTimerRate() {
+    using board::Processor;
+    Check(board::IdentifyProcessor(0x69052D06) == Processor::kPxa25x &&
+              board::IdentifyProcessor(0x69054117) == Processor::kPxa27x &&
+              board::IdentifyProcessor(0x41069265) == Processor::kUnknown &&
+              board::IdentifyProcessor(0x69056891) == Processor::kUnknown,
+          L"processors told apart by their main ID");
+    Check(board::ThisProcessor() == board::IdentifyProcessor(board::ReadMainId()) &&
+              board::ThisProcessor() != Processor::kUnknown,
+          L"this core is identified");
+    Check(board::OsTimerTicks(Processor::kPxa25x, 500) == 1843200 &&
+              board::OsTimerTicks(Processor::kPxa25x, 10) == 36864 &&
+              board::OsTimerTicks(Processor::kPxa25x, 1) == 3687 &&
+              board::OsTimerTicks(Processor::kPxa25x, 600000) == 2211840000u,
+          L"PXA25x timer ticks at 3.6864 MHz");
+    Check(board::OsTimerTicks(Processor::kPxa27x, 500) == 1625000 &&
+              board::OsTimerTicks(Processor::kPxa27x, 10) == 32500 &&
+              board::OsTimerTicks(Processor::kPxa27x, 600000) == 1950000000u,
+          L"PXA27x timer ticks at 3.25 MHz");
+}
+
 }  // namespace
 
 int main() {
     board::SetAbortObserver(RecordAbort);
+    CheckProcessorAndTimerRate();
     CheckWindowLifetime();
     CheckRefusedRequests();
     CheckStorageExhaustion();
