@@ -35,8 +35,9 @@ struct Machine {
     // The Gumstix machines ignore -kernel and boot from a flash of this
     // size; the image then comes in through QEMU's loader device.
     unsigned flashMiB;
-    // Lines the board itself holds high, as bits of GPLR0..GPLR2: they read
-    // 1 while they are inputs, which the driver's are not.
+    // Lines the board itself holds high, as bits of GPLR0..GPLR2. None is
+    // one of the driver's two lines, so they stay inputs and read 1 in every
+    // level read.
     std::uint32_t heldHigh[3];
 };
 
