@@ -7,7 +7,7 @@
 #include "ffuart.h"
 #include "os_timer.h"
 #include "platform.h"
-#include "pxa27x_map.h"
+#include "processor.h"
 
 namespace platform {
 namespace {
@@ -33,10 +33,12 @@ void NKDbgPrintfW(const wchar_t* format, ...) {
 
 void Sleep(DWORD milliseconds) {
     while (milliseconds > kLongestSleepMs) {
-        board::SleepTicks(kLongestSleepMs * board::kOsTimerTicksPerMs);
+        board::SleepTicks(board::OsTimerTicks(board::ThisProcessor(), kLongestSleepMs));
         milliseconds -= kLongestSleepMs;
     }
-    if (milliseconds > 0) board::SleepTicks(milliseconds * board::kOsTimerTicksPerMs);
+    if (milliseconds > 0) {
+        board::SleepTicks(board::OsTimerTicks(board::ThisProcessor(), milliseconds));
+    }
 }
 
 void* AllocateObjectStorage(std::size_t size) noexcept {

@@ -23,8 +23,9 @@ struct ExceptionFrame {
 using AbortObserver = void (*)(std::uint32_t faultAddress, std::uint32_t faultStatus);
 void SetAbortObserver(AbortObserver observer);
 
-// Leaves the program: the status goes to the debugger or emulator if one
-// listens; otherwise the core idles for good.
+// Leaves the program: lets the UART finish sending, masks the OS timer and
+// every interrupt source, then hands the status to the debugger or emulator
+// if one listens; otherwise the core idles for good in BoardIdleForGood.
 [[noreturn]] void Exit(int status);
 
 }  // namespace board
@@ -33,6 +34,8 @@ extern "C" {
 // Called by the reset code before main, and with main's result after it.
 void BoardInit();
 [[noreturn]] void BoardExit(int status);
+// Where an exited program stays: the core idles with its stack unchanged.
+[[noreturn]] void BoardIdleForGood();
 }
 
 #endif  // PLATFORM_BAREMETAL_BOARD_H

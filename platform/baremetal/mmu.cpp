@@ -1,6 +1,6 @@
 #include "mmu.h"
 
-#include "pxa27x_map.h"
+#include "pxa2xx_map.h"
 
 extern "C" char __vector_page[];  // the exception vector page (linker script)
 

@@ -12,15 +12,16 @@ constexpr std::uint32_t kApplicationExit = 0x20026;  // ADP_Stopped_ApplicationE
 
 void SemihostingExit(int status) {
     const std::uint32_t block[2] = {kApplicationExit, static_cast<std::uint32_t>(status)};
-    // The semihosting trap; without a debugger
-    // it reaches the SWI vector, which resumes here.
+    // The semihosting trap. Without a debugger it is a real SVC: it takes
+    // LR_svc (this code runs in SVC mode) and the SWI vector resumes here,
+    // so lr is declared clobbered and saved around it.
     asm volatile(
         "mov r0, %0\n"
         "mov r1, %1\n"
         "svc %2\n"
         :
         : "r"(kSysExitExtended), "r"(block), "i"(kSemihostingTrap)
-        : "r0", "r1", "memory");
+        : "r0", "r1", "lr", "memory");
 }
 
 }  // namespace board
