@@ -54,7 +54,7 @@ def first_difference(seen, expected):
 
 def boot(qemu, machine, image, uart_path, held_high):
     """The output-line changes, exit status and UART text of one whole run."""
-    with QemuBoard(qemu, machine, image, uart_path) as board:
+    with QemuBoard(qemu, machine, image, uart_path, seconds=30) as board:
         gpio = board.find_device("pxa2xx-gpio")
         board.qtest("irq_intercept_out " + gpio)
         for line in held_high:

@@ -108,15 +108,7 @@ class QemuBoard:
         self.process = subprocess.Popen(command, stdin=subprocess.DEVNULL,
                                         stdout=self._stderr, stderr=self._stderr)
         try:
-            connections = []
-            for listener in listeners:
-                listener.settimeout(max(self._deadline - time.monotonic(), 0.001))
-                try:
-                    connections.append(listener.accept()[0])
-                except socket.timeout:
-                    raise BoardError("QEMU did not connect: " + " ".join(command)) from None
-                finally:
-                    listener.close()
+            connections = [self._accept(listener, command) for listener in listeners]
             self._qtest = _Lines(connections[0], self._deadline)
             self._qmp = _Lines(connections[1], self._deadline)
             self._qmp.readline()  # the greeting
@@ -124,6 +116,18 @@ class QemuBoard:
         except BaseException:
             self.close()
             raise
+
+    def _accept(self, listener, command):
+        """QEMU's connection to `listener`; fails early if QEMU has ended instead."""
+        listener.settimeout(0.1)
+        with listener:
+            while True:
+                try:
+                    return listener.accept()[0]
+                except socket.timeout:
+                    if self.process.poll() is not None or time.monotonic() > self._deadline:
+                        raise BoardError("QEMU did not connect: " + " ".join(command)
+                                         + f" (see {self.uart_path}.stderr)") from None
 
     def __enter__(self):
         return self
