@@ -17,7 +17,7 @@ import subprocess
 import sys
 import time
 
-from qemu_session import BoardError, QemuBoard, require_tool
+from qemu_board import BoardError, QemuBoard, require_tool
 
 LAST_MESSAGE = b"\r\n-TolvarGPIOTest\r\n"
 APART_S = 0.25

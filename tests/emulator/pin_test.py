@@ -15,7 +15,7 @@ import re
 import sys
 import time
 
-from qemu_session import BoardError, QemuBoard, require_tool
+from qemu_board import BoardError, QemuBoard, require_tool
 
 GPIO33, GPIO80 = 33, 80
 WRITE_CYCLES, PATTERNS, READ_SAMPLES = 30, 4, 600

@@ -16,7 +16,7 @@ emulator tests, so the board's OS timer runs and its sleeps end while the
 qtest socket only listens and drives lines.
 
 Every wait is bounded by one deadline for the whole run; QEMU is killed when
-the session ends, whatever happened.
+the run ends, whatever happened.
 """
 
 import json
@@ -47,7 +47,7 @@ class BoardError(Exception):
 
 
 class _Lines:
-    """Line reader on a socket whose every wait ends at the session's deadline."""
+    """Line reader on a socket whose every wait ends at the run's deadline."""
 
     def __init__(self, sock, deadline):
         self._sock = sock
