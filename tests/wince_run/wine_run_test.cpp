@@ -73,6 +73,19 @@ std::map<std::string, std::set<std::string>> PeNames(const std::string& file) {
     return names;
 }
 
+// Equal, or where the two part, with a little text around: a whole trace of
+// 20 kB says nothing about where it went wrong.
+::testing::AssertionResult SameTrace(const std::string& actual, const std::string& expected) {
+    if (actual == expected) return ::testing::AssertionSuccess();
+    std::size_t at = 0;
+    while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
+    const std::size_t from = at < 60 ? 0 : at - 60;
+    return ::testing::AssertionFailure()
+           << "traces part at byte " << at << " of " << actual.size() << " (expected " << expected.size()
+           << ")\n  actual:   " << ::testing::PrintToString(actual.substr(from, 120))
+           << "\n  expected: " << ::testing::PrintToString(expected.substr(from, 120));
+}
+
 struct WineRun {
     int status = -1;
     std::string trace;
@@ -154,7 +167,7 @@ TEST(WineProgram, ImportsEveryPlatformCallFromCoredllAndNoneFromKernel32) {
 TEST(WineRun, WholeExerciseExitsZeroWithTheDocumentedTraceAndEveryCallAsCeNeedsIt) {
     const WineRun run = RunUnderWine("whole_exercise", "");
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.trace, expected::WholeRun(static_cast<std::uint32_t>(std::stoul(run.base, nullptr, 0)), 0));
+    EXPECT_TRUE(SameTrace(run.trace, expected::WholeRun(static_cast<std::uint32_t>(std::stoul(run.base, nullptr, 0)), 0)));
     const std::vector<std::string> calls = {kReserve + run.base, MapGpio(run.base) + "1", "Sleep(500) x120",
                                             "Sleep(10) x600", Release(run.base)};
     EXPECT_EQ(run.calls, calls);
@@ -164,7 +177,7 @@ TEST(WineRun, WholeExerciseExitsZeroWithTheDocumentedTraceAndEveryCallAsCeNeedsI
 TEST(WineRun, RefusedVirtualCopyExitsOneAndReleasesTheReservation) {
     const WineRun run = RunUnderWine("refused_virtual_copy", "VirtualCopy");
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.trace, UNMAPPED_RUN("VirtualCopy"));
+    EXPECT_TRUE(SameTrace(run.trace, UNMAPPED_RUN("VirtualCopy")));
     const std::vector<std::string> calls = {kReserve + run.base, MapGpio(run.base) + "0 (refused as asked)",
                                             Release(run.base)};
     EXPECT_EQ(run.calls, calls);
@@ -174,7 +187,7 @@ TEST(WineRun, RefusedVirtualCopyExitsOneAndReleasesTheReservation) {
 TEST(WineRun, RefusedVirtualAllocExitsOne) {
     const WineRun run = RunUnderWine("refused_virtual_alloc", "VirtualAlloc");
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.trace, UNMAPPED_RUN("VirtualAlloc"));
+    EXPECT_TRUE(SameTrace(run.trace, UNMAPPED_RUN("VirtualAlloc")));
     const std::vector<std::string> calls = {kReserve + "0x00000000 (refused as asked)"};
     EXPECT_EQ(run.calls, calls);
     EXPECT_EQ(run.summary, "summary: 7 prints, 0 sleeps totalling 0 ms, 0 ranges left, 0 problems");
