@@ -5,12 +5,11 @@
 // error, lines starting "coredll: ").
 
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <cctype>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -65,7 +64,8 @@ std::map<std::string, std::set<std::string>> PeNames(const std::string& file) {
             list = "(exports)";
         } else if (line.find_first_not_of(" \t\r\n") == std::string::npos) {
             list.clear();
-        } else if (!list.empty() && (std::regex_search(line, m, imported) || std::regex_search(line, m, exported))) {
+        } else if (!list.empty() &&
+                   (std::regex_search(line, m, imported) || std::regex_search(line, m, exported))) {
             names[list].insert(m[1]);
         }
     }
@@ -101,10 +101,11 @@ WineRun RunUnderWine(const std::string& name, const std::string& refuse) {
     const std::string err = std::string(OUTPUT_DIR) + "/" + name + ".coredll";
     // Headless, 32-bit, in the build tree's prefix; the test ends only once
     // the prefix's wineserver has gone.
-    const std::string command =
-        "export WINEDEBUG=-all WINEARCH=win32 WINEPREFIX='" WINE_PREFIX "' WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d'"
-        " COREDLL_REFUSE='" + refuse + "'; timeout --kill-after=5 60 wine '" WIN32_PROGRAM "' >'" + out +
-        "' 2>'" + err + "'; status=$?; wineserver -w; exit $status";
+    const std::string environment =
+        "export WINEDEBUG=-all WINEARCH=win32 WINEPREFIX='" WINE_PREFIX
+        "' WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d' COREDLL_REFUSE='" + refuse + "'; ";
+    const std::string command = environment + "timeout --kill-after=5 60 wine '" WIN32_PROGRAM "' >'" + out +
+                                "' 2>'" + err + "'; status=$?; wineserver -w; exit $status";
     WineRun run;
     const int status = std::system(command.c_str());
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -145,8 +146,11 @@ std::string MapGpio(const std::string& base) {
     return "VirtualCopy(" + base + ", 0x0040e000, 0x00010000, 0x00000604) = ";
 }
 
-std::string Release(const std::string& base) { return "VirtualFree(" + base + ", 0x00000000, 0x00008000) = 1"; }
+std::string Release(const std::string& base) {
+    return "VirtualFree(" + base + ", 0x00000000, 0x00008000) = 1";
+}
 
+// A run whose mapping failed: both phases skipped.
 #define UNMAPPED_RUN(call)                                                                  \
     "+TolvarGPIOTest\r\n+TolvarGPIO(3)\r\nError! at " call "()\r\n-TolvarGPIO()\r\n" \
     "+~TolvarGPIO()\r\n-~TolvarGPIO()\r\n\r\n-TolvarGPIOTest\r\n"
@@ -167,7 +171,8 @@ TEST(WineProgram, ImportsEveryPlatformCallFromCoredllAndNoneFromKernel32) {
 TEST(WineRun, WholeExerciseExitsZeroWithTheDocumentedTraceAndEveryCallAsCeNeedsIt) {
     const WineRun run = RunUnderWine("whole_exercise", "");
     EXPECT_EQ(run.status, 0);
-    EXPECT_TRUE(SameTrace(run.trace, expected::WholeRun(static_cast<std::uint32_t>(std::stoul(run.base, nullptr, 0)), 0)));
+    EXPECT_TRUE(SameTrace(
+        run.trace, expected::WholeRun(static_cast<std::uint32_t>(std::stoul(run.base, nullptr, 0)), 0)));
     const std::vector<std::string> calls = {kReserve + run.base, MapGpio(run.base) + "1", "Sleep(500) x120",
                                             "Sleep(10) x600", Release(run.base)};
     EXPECT_EQ(run.calls, calls);

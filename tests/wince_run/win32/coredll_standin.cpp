@@ -26,11 +26,10 @@ constexpr int kDebugPrintCharacters = 128;
 
 // The physical devices VirtualCopy may map: the PXA2xx GPIO unit.
 struct Device {
-    const char* name;
     std::uint64_t physical;
     std::uint64_t size;
 };
-constexpr Device kDevices[] = {{"GPIO unit", 0x40E00000, 0x10000}};
+constexpr Device kDevices[] = {{0x40E00000, 0x10000}};
 
 struct Range {
     bool live;
@@ -57,19 +56,32 @@ void Write(DWORD handle, const char* text, std::size_t length) {
     WriteFile(GetStdHandle(handle), text, static_cast<DWORD>(length), &written, nullptr);
 }
 
-// One line on standard error: "coredll: " and the text.
-__attribute__((format(printf, 1, 2))) void Report(const char* format, ...) {
+// One line on standard error: "coredll: ", `kind` and the text.
+void ReportLine(const char* kind, const char* format, va_list arguments) {
     char line[300] = "coredll: ";
+    std::strcat(line, kind);
     const std::size_t prefix = std::strlen(line);
-    va_list arguments;
-    va_start(arguments, format);
     std::vsnprintf(line + prefix, sizeof line - prefix - 1, format, arguments);
-    va_end(arguments);
     std::strcat(line, "\n");
     Write(STD_ERROR_HANDLE, line, std::strlen(line));
 }
 
-#define PROBLEM(format, ...) (++problems, Report("problem: " format, __VA_ARGS__))
+// A call as it was made and answered, or the summary.
+__attribute__((format(printf, 1, 2))) void Report(const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    ReportLine("", format, arguments);
+    va_end(arguments);
+}
+
+// Something the CE kernel would not have accepted, or something left behind.
+__attribute__((format(printf, 1, 2))) void Problem(const char* format, ...) {
+    ++problems;
+    va_list arguments;
+    va_start(arguments, format);
+    ReportLine("problem: ", format, arguments);
+    va_end(arguments);
+}
 
 Range* RangeAt(std::uint32_t base) {
     for (Range& range : ranges) {
@@ -111,7 +123,7 @@ void ReadRefusal() {
     } else if (std::strcmp(name, "VirtualCopy") == 0) {
         refusal = Refusal::VirtualCopy;
     } else {
-        PROBLEM("COREDLL_REFUSE=%s: only VirtualAlloc or VirtualCopy can be refused", name);
+        Problem("COREDLL_REFUSE=%s: only VirtualAlloc or VirtualCopy can be refused", name);
     }
 }
 
@@ -121,11 +133,11 @@ void Finish() {
     for (const Range& range : ranges) {
         if (!range.live) continue;
         ++left;
-        PROBLEM("0x%08x (%u bytes) still %s at exit", static_cast<unsigned>(range.base),
-                static_cast<unsigned>(range.size), range.mapped ? "mapped" : "reserved");
+        Problem("0x%08x (%u bytes) still %s at exit", range.base, range.size,
+                range.mapped ? "mapped" : "reserved");
     }
-    Report("summary: %u prints, %u sleeps totalling %llu ms, %u ranges left, %u problems", prints,
-           sleeps, static_cast<unsigned long long>(sleptMilliseconds), left, problems);
+    Report("summary: %u prints, %u sleeps totalling %llu ms, %u ranges left, %u problems", prints, sleeps,
+           static_cast<unsigned long long>(sleptMilliseconds), left, problems);
 }
 
 }  // namespace
@@ -136,26 +148,32 @@ namespace standin {
 // and asks for no access, as a range that VirtualCopy will map must be.
 void* VirtualAlloc(void* address, std::uint32_t size, std::uint32_t allocationType, std::uint32_t protect) {
     const unsigned before = problems;
-    if (address != nullptr) PROBLEM("VirtualAlloc at 0x%08x: the stand-in only lets the kernel choose", static_cast<unsigned>(Address(address)));
-    if (size == 0) PROBLEM("VirtualAlloc of %u bytes", 0u);
-    if (allocationType != MEM_RESERVE) PROBLEM("VirtualAlloc type 0x%08x is not MEM_RESERVE", static_cast<unsigned>(allocationType));
-    if (protect != PAGE_NOACCESS) PROBLEM("VirtualAlloc protection 0x%08x is not PAGE_NOACCESS", static_cast<unsigned>(protect));
+    if (address != nullptr) {
+        Problem("VirtualAlloc at 0x%08x: the stand-in only lets the kernel choose", Address(address));
+    }
+    if (size == 0) Problem("VirtualAlloc of no bytes");
+    if (allocationType != MEM_RESERVE) Problem("VirtualAlloc type 0x%08x is not MEM_RESERVE", allocationType);
+    if (protect != PAGE_NOACCESS) Problem("VirtualAlloc protection 0x%08x is not PAGE_NOACCESS", protect);
     Range* slot = FreeSlot();
-    if (slot == nullptr) PROBLEM("VirtualAlloc: more than %u ranges reserved", static_cast<unsigned>(sizeof ranges / sizeof ranges[0]));
+    if (slot == nullptr) {
+        Problem("VirtualAlloc: more than %u ranges reserved",
+                static_cast<unsigned>(sizeof ranges / sizeof ranges[0]));
+    }
 
     void* base = nullptr;
     const char* note = "";
-    if (problems != before) {
-    } else if (refusal == Refusal::VirtualAlloc) {
+    if (problems == before && refusal == Refusal::VirtualAlloc) {
         note = " (refused as asked)";
-    } else {
+    } else if (problems == before) {
         base = VirtualAllocEx(GetCurrentProcess(), nullptr, size, MEM_RESERVE, PAGE_NOACCESS);
-        if (base == nullptr) PROBLEM("VirtualAlloc: the host could not reserve %u bytes", static_cast<unsigned>(size));
-        else *slot = Range{true, false, Address(base), size};
+        if (base == nullptr) {
+            Problem("VirtualAlloc: the host could not reserve %u bytes", size);
+        } else {
+            *slot = Range{true, false, Address(base), size};
+        }
     }
-    Report("VirtualAlloc(0x%08x, 0x%08x, 0x%08x, 0x%08x) = 0x%08x%s", static_cast<unsigned>(Address(address)),
-           static_cast<unsigned>(size), static_cast<unsigned>(allocationType), static_cast<unsigned>(protect),
-           static_cast<unsigned>(Address(base)), note);
+    Report("VirtualAlloc(0x%08x, 0x%08x, 0x%08x, 0x%08x) = 0x%08x%s", Address(address), size, allocationType,
+           protect, Address(base), note);
     return base;
 }
 
@@ -166,39 +184,47 @@ bool VirtualCopy(void* destination, void* source, std::uint32_t size, std::uint3
     const unsigned before = problems;
     const std::uint32_t target = Address(destination);
     const std::uint64_t physical = std::uint64_t{Address(source)} << 8;
-    if (target % kPageSize != 0) PROBLEM("VirtualCopy destination 0x%08x is not page-aligned", static_cast<unsigned>(target));
-    if (size == 0) PROBLEM("VirtualCopy of %u bytes", 0u);
+    if (target % kPageSize != 0) Problem("VirtualCopy destination 0x%08x is not page-aligned", target);
+    if (size == 0) Problem("VirtualCopy of no bytes");
     Range* range = RangeHolding(target, size);
     if (range == nullptr) {
-        PROBLEM("VirtualCopy destination 0x%08x (%u bytes) is not inside a reserved range", static_cast<unsigned>(target),
-                static_cast<unsigned>(size));
+        Problem("VirtualCopy destination 0x%08x (%u bytes) is not inside a reserved range", target, size);
     } else if (range->mapped) {
-        PROBLEM("VirtualCopy destination 0x%08x is already mapped", static_cast<unsigned>(target));
+        Problem("VirtualCopy destination 0x%08x is already mapped", target);
     }
     if ((protect & kPagePhysical) == 0) {
-        PROBLEM("VirtualCopy protection 0x%08x lacks PAGE_PHYSICAL: the source would be a virtual address",
-                static_cast<unsigned>(protect));
+        Problem("VirtualCopy protection 0x%08x lacks PAGE_PHYSICAL: the source would be a virtual address",
+                protect);
     } else if (physical % kPageSize != 0 || DeviceHolding(physical, size) == nullptr) {
-        PROBLEM("VirtualCopy source 0x%08x names physical 0x%llx (%u bytes), which is no device here "
-                "(PAGE_PHYSICAL takes the physical address >> 8)",
-                static_cast<unsigned>(Address(source)), static_cast<unsigned long long>(physical), static_cast<unsigned>(size));
+        Problem(
+            "VirtualCopy source 0x%08x names physical 0x%llx (%u bytes), which is no device here "
+            "(PAGE_PHYSICAL takes the physical address >> 8)",
+            Address(source), static_cast<unsigned long long>(physical), size);
     }
-    if ((protect & PAGE_NOCACHE) == 0) PROBLEM("VirtualCopy protection 0x%08x lacks PAGE_NOCACHE: device registers must be uncached", static_cast<unsigned>(protect));
-    if ((protect & kAccessBits) != PAGE_READWRITE) PROBLEM("VirtualCopy protection 0x%08x is not PAGE_READWRITE access", static_cast<unsigned>(protect));
-    if ((protect & ~(kAccessBits | PAGE_NOCACHE | kPagePhysical)) != 0) PROBLEM("VirtualCopy protection 0x%08x has unexpected bits", static_cast<unsigned>(protect));
+    if ((protect & PAGE_NOCACHE) == 0) {
+        Problem("VirtualCopy protection 0x%08x lacks PAGE_NOCACHE: device registers must be uncached",
+                protect);
+    }
+    if ((protect & kAccessBits) != PAGE_READWRITE) {
+        Problem("VirtualCopy protection 0x%08x is not PAGE_READWRITE access", protect);
+    }
+    if ((protect & ~(kAccessBits | PAGE_NOCACHE | kPagePhysical)) != 0) {
+        Problem("VirtualCopy protection 0x%08x has unexpected bits", protect);
+    }
 
     bool mapped = false;
     const char* note = "";
-    if (problems != before) {
-    } else if (refusal == Refusal::VirtualCopy) {
+    if (problems == before && refusal == Refusal::VirtualCopy) {
         note = " (refused as asked)";
-    } else if (VirtualAllocEx(GetCurrentProcess(), destination, size, MEM_COMMIT, PAGE_READWRITE) == nullptr) {
-        PROBLEM("VirtualCopy: the host could not back 0x%08x", static_cast<unsigned>(target));
-    } else {
-        range->mapped = mapped = true;
+    } else if (problems == before) {
+        // Committed pages read as zero: every register starts at 0.
+        if (VirtualAllocEx(GetCurrentProcess(), destination, size, MEM_COMMIT, PAGE_READWRITE) == nullptr) {
+            Problem("VirtualCopy: the host could not back 0x%08x", target);
+        } else {
+            range->mapped = mapped = true;
+        }
     }
-    Report("VirtualCopy(0x%08x, 0x%08x, 0x%08x, 0x%08x) = %d%s", static_cast<unsigned>(target),
-           static_cast<unsigned>(Address(source)), static_cast<unsigned>(size), static_cast<unsigned>(protect),
+    Report("VirtualCopy(0x%08x, 0x%08x, 0x%08x, 0x%08x) = %d%s", target, Address(source), size, protect,
            mapped ? 1 : 0, note);
     return mapped;
 }
@@ -207,17 +233,18 @@ bool VirtualCopy(void* destination, void* source, std::uint32_t size, std::uint3
 bool VirtualFree(void* address, std::uint32_t size, std::uint32_t freeType) {
     const unsigned before = problems;
     Range* range = RangeAt(Address(address));
-    if (range == nullptr) PROBLEM("VirtualFree of 0x%08x, which is not the base of a reserved range", static_cast<unsigned>(Address(address)));
-    if (size != 0) PROBLEM("VirtualFree size %u: MEM_RELEASE takes 0", static_cast<unsigned>(size));
-    if (freeType != MEM_RELEASE) PROBLEM("VirtualFree type 0x%08x is not MEM_RELEASE", static_cast<unsigned>(freeType));
+    if (range == nullptr) {
+        Problem("VirtualFree of 0x%08x, which is not the base of a reserved range", Address(address));
+    }
+    if (size != 0) Problem("VirtualFree size %u: MEM_RELEASE takes 0", size);
+    if (freeType != MEM_RELEASE) Problem("VirtualFree type 0x%08x is not MEM_RELEASE", freeType);
 
     const bool released = problems == before;
     if (released) {
         VirtualFreeEx(GetCurrentProcess(), address, 0, MEM_RELEASE);
         range->live = false;
     }
-    Report("VirtualFree(0x%08x, 0x%08x, 0x%08x) = %d", static_cast<unsigned>(Address(address)),
-           static_cast<unsigned>(size), static_cast<unsigned>(freeType), released ? 1 : 0);
+    Report("VirtualFree(0x%08x, 0x%08x, 0x%08x) = %d", Address(address), size, freeType, released ? 1 : 0);
     return released;
 }
 
@@ -225,7 +252,7 @@ bool VirtualFree(void* address, std::uint32_t size, std::uint32_t freeType) {
 void Sleep(std::uint32_t milliseconds) {
     ++sleeps;
     sleptMilliseconds += milliseconds;
-    Report("Sleep(%u)", static_cast<unsigned>(milliseconds));
+    Report("Sleep(%u)", milliseconds);
 }
 
 // Renders as the kernel does, into its 128 characters, and writes the text
@@ -234,7 +261,7 @@ void Sleep(std::uint32_t milliseconds) {
 void DebugPrint(const wchar_t* format, va_list arguments) {
     ++prints;
     if (format == nullptr) {
-        PROBLEM("NKvDbgPrintfW with a null format%s", "");
+        Problem("NKvDbgPrintfW with a null format");
         return;
     }
     wchar_t text[kDebugPrintCharacters];
@@ -242,7 +269,7 @@ void DebugPrint(const wchar_t* format, va_list arguments) {
     if (length < 0 || length >= kDebugPrintCharacters) {
         length = kDebugPrintCharacters - 1;
         text[length] = L'\0';
-        PROBLEM("NKvDbgPrintfW: message longer than %d characters, cut: \"%.40ls...\"", length, text);
+        Problem("NKvDbgPrintfW: message longer than %d characters, cut: \"%.40ls...\"", length, text);
     }
     char utf8[kDebugPrintCharacters * 3];
     const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, length, utf8, sizeof utf8, nullptr, nullptr);
