@@ -94,15 +94,15 @@ if ((status != 0)) || [[ ! -L $dir/link ]] || [[ $(head -c 8 "$dir/captured.vcd"
 fi
 
 # A real-clock run stopped half-way, by any signal, leaves nothing behind
-# either. Job control keeps SIGQUIT (Ctrl-\\) from being ignored in the
-# background; no core file is wanted.
-set -m
+# either. A background job starts with SIGQUIT (Ctrl-\) ignored, so env
+# gives the tool the default for each; no core file is wanted.
 ulimit -c 0
 dir="$scratch/stopped"
 mkdir -p "$dir"
 echo old >"$dir/keep.vcd"
 for signal in TERM QUIT USR1 ALRM; do
-  "$sim" --vcd "$dir/keep.vcd" --svg "$dir/run.svg" --access-log "$dir/bus.log" --trace "$dir/trace.txt" 2>/dev/null &
+  env --default-signal "$sim" --vcd "$dir/keep.vcd" --svg "$dir/run.svg" --access-log "$dir/bus.log" \
+    --trace "$dir/trace.txt" 2>/dev/null &
   pid=$!
   sleep 0.5
   kill -"$signal" "$pid"
@@ -114,7 +114,7 @@ for signal in TERM QUIT USR1 ALRM; do
 done
 # A reader that goes away is a failure to write, with a message, not a death.
 set +o pipefail
-"$sim" --vcd "$dir/keep.vcd" --svg "$dir/run.svg" 2>"$scratch/err" | head -c 1 >/dev/null
+env --default-signal "$sim" --vcd "$dir/keep.vcd" --svg "$dir/run.svg" 2>"$scratch/err" | head -c 1 >/dev/null
 status=${PIPESTATUS[0]}
 set -o pipefail
 if ((status != 2)) || ! grep -q "broken pipe" "$scratch/err" || [[ $(ls -A "$dir") != keep.vcd ]]; then

@@ -1,6 +1,7 @@
 // pxa-gpio-sim: the GPIO exercise on the simulated board, with its lines
 // driven from outside and its trace, bus and waveform recorded.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <string>
@@ -99,8 +100,12 @@ int main(int argc, char** argv) {
     if (traceToStandardOutput && !FlushStandardOutput(error)) return Fail(error);
 
     const std::string description = DescribeRun(options);
+    // In time order, so a subtitle that names only the first few names the earliest.
+    std::vector<ScheduledDrive> byTime = options.schedule;
+    std::stable_sort(byTime.begin(), byTime.end(),
+                     [](const ScheduledDrive& a, const ScheduledDrive& b) { return a.atUs < b.atUs; });
     std::vector<std::string> driveNames;
-    for (const auto& drive : options.schedule) driveNames.push_back(DescribeDrive(drive));
+    for (const auto& drive : byTime) driveNames.push_back(DescribeDrive(drive));
     const char* clockName = options.clock == ClockKind::Simulated ? "simulated clock" : "real clock";
     std::vector<PendingOutput> pending;
     const auto add = [&pending](Output& output, auto render) {
