@@ -77,7 +77,7 @@ fi
 limits="ulimit -f 32; trap '' XFSZ"
 check "cannot write 'out.log': File too large" --trace out.txt --access-log out.log --vcd keep.vcd --svg out.svg
 status=0
-timeout 30 bash -c "$limits; exec \"\$0\" --access-log '$scratch/bus.log'" "$sim" 2>/dev/null || status=$?
+timeout 30 bash -c "$limits; exec \"\$0\" --access-log '$scratch/bus.log'" "$sim" >/dev/null 2>&1 || status=$?
 if ((status != 2)) || [[ -e $scratch/bus.log ]]; then
   echo "FAIL: a full disk under the real clock: exit $status, expected 2 before the run"; failures=$((failures + 1))
 fi
