@@ -184,15 +184,16 @@ Each option but --drive is given at most once. A value given apart from its
 option never starts with '-': a file so named is written ./-name or
 --trace=-name.
 
-Files are written whole or not at all: each is written beside its final name
-and renamed into place when the run is over, and an existing file is replaced
-only then.
+Files are written whole or not at all, and all of them or none: each is
+written beside its final name, with room for it reserved before the run, and
+all are renamed into place when the run is over; an existing file is replaced
+only then. A terminal, pipe or device (or /dev/stdout) is written directly.
 
 Exit status:
   0  the lines were exercised
   1  the exercise could not get at the GPIO registers (see the trace)
-  2  bad argument, or an output file could not be written; nothing is left
-     half-written
+  2  bad argument, or an output (a file, standard output) could not be
+     written; no file is left half-written
 
 Examples:
   pxa-gpio-sim --clock simulated --drive GPIO33=high@62.5 --drive GPIO80=high@64
