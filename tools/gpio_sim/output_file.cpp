@@ -101,9 +101,14 @@ bool OutputFile::Open(const std::string& path, std::size_t expectedSize, std::st
             error = Describe("cannot write '" + path + "'", errno);
             return false;
         }
-        // /dev/stdout, or a link to /proc/self/fd/1: whatever that is (a
-        // terminal, a pipe, a file the shell opened), it is written through
-        // the descriptor, after what was written there before.
+        // A terminal or /dev/null takes whatever comes, in any order.
+        if (S_ISCHR(existing.st_mode)) {
+            direct_ = true;
+            return true;
+        }
+        // /dev/stdout, or a link to /proc/self/fd/1, naming a pipe or a file
+        // the shell opened: written through the descriptor, after what was
+        // written there before.
         for (int standard : {STDOUT_FILENO, STDERR_FILENO}) {
             struct stat stream {};
             if (fstat(standard, &stream) == 0 && stream.st_dev == existing.st_dev &&
