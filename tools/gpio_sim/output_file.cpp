@@ -130,13 +130,21 @@ bool OutputFile::Open(const std::string& path, std::size_t expectedSize, std::st
     const std::string hidden = "." + name + ".XXXXXX";
     pattern.insert(pattern.end(), hidden.begin(), hidden.end());
     pattern.push_back('\0');
+    // Created and listed for the signal handler as one step.
+    sigset_t all, previous;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &previous);
     fd_ = mkostemp(pattern.data(), O_CLOEXEC);
+    const int createError = errno;
+    if (fd_ >= 0) {
+        temporaryPath_ = pattern.data();
+        slot_ = ClaimSlot(temporaryPath_);
+    }
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
     if (fd_ < 0) {
-        error = Describe("cannot write '" + path + "'", errno);
+        error = Describe("cannot write '" + path + "'", createError);
         return false;
     }
-    temporaryPath_ = pattern.data();
-    slot_ = ClaimSlot(temporaryPath_);
     // A full disk shows now, not after the run. A file system that cannot
     // reserve just finds out at the end.
     const int reserved = expectedSize == 0 ? 0 : posix_fallocate(fd_, 0, static_cast<off_t>(expectedSize));
