@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,10 @@ struct DrivenLines {
     unsigned sample;
 };
 
+void PrintTo(const DrivenLines& lines, std::ostream* out) {
+    *out << "GPIO33 " << (lines.gpio33High ? "high" : "low") << ", GPIO80 " << (lines.gpio80High ? "high" : "low");
+}
+
 class ExerciseReadPhaseTest : public ExerciseRunTest,
                               public ::testing::WithParamInterface<DrivenLines> {};
 
@@ -151,6 +156,8 @@ struct Failure {
     void (*arm)(host::SimulatedBoard&);
     const char* trace;
 };
+
+void PrintTo(const Failure& failure, std::ostream* out) { *out << failure.name; }
 
 class ExerciseFailureTest : public ExerciseRunTest, public ::testing::WithParamInterface<Failure> {};
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,8 @@ struct Preset {
     const char* name;
     std::uint32_t gpdr1, gpdr2, gafr1l, gafr2u;
 };
+
+void PrintTo(const Preset& preset, std::ostream* out) { *out << preset.name; }
 
 class TolvarGpioPresetTest : public TolvarGpioTest, public ::testing::WithParamInterface<Preset> {};
 
@@ -237,20 +240,26 @@ TEST_F(TolvarGpioTest, DestructionReleasesTheMappingAndLeavesTheLinesAlone) {
     EXPECT_FALSE(Gpio().PinLevel(80));
 }
 
+// With both lines outputs and with both inputs, so ReadLines has lines to read.
 TEST_F(TolvarGpioTest, UnmappedDriverTouchesNoRegisterAndReleasesNothing) {
     Board().FailVirtualAlloc();
-    {
-        TolvarGPIO gpio(3);
-        EXPECT_FALSE(gpio.IsMapped());
-        EXPECT_EQ(Trace(), "+TolvarGPIO(3)\r\nError! at VirtualAlloc()\r\n-TolvarGPIO()\r\n");
+    for (const std::uint8_t mask : {3, 0}) {
+        SCOPED_TRACE(int{mask});
         ClearRecords();
-        gpio.SetDirection(0);
-        gpio.WriteLines(3);
-        EXPECT_EQ(gpio.ReadLines(), 0);
-        EXPECT_EQ(Trace(), "");
+        {
+            TolvarGPIO gpio(mask);
+            EXPECT_FALSE(gpio.IsMapped());
+            EXPECT_EQ(Trace(), "+TolvarGPIO(" + std::to_string(mask) +
+                                   ")\r\nError! at VirtualAlloc()\r\n-TolvarGPIO()\r\n");
+            ClearRecords();
+            gpio.SetDirection(mask ^ 3);
+            gpio.WriteLines(3);
+            EXPECT_EQ(gpio.ReadLines(), 0);
+            EXPECT_EQ(Trace(), "");
+        }
+        EXPECT_EQ(Trace(), "+~TolvarGPIO()\r\n-~TolvarGPIO()\r\n");
+        EXPECT_TRUE(Log().empty());
     }
-    EXPECT_EQ(Trace(), "+~TolvarGPIO()\r\n-~TolvarGPIO()\r\n");
-    EXPECT_TRUE(Log().empty());
 }
 
 TEST_F(TolvarGpioTest, FailedPhysicalMappingGivesBackTheReservation) {

@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
-# Every bad argument: a message saying what is wrong, exit code 2, and the
-# output directory exactly as it was: no new file, no temporary, an
-# existing output untouched. The same for a run stopped by a signal.
+# Every bad argument, and every output that cannot be written (a full disk,
+# a closed or full standard output): a message saying what is wrong, exit
+# code 2, and the output directory exactly as it was: no new file, no
+# temporary, an existing output untouched. The same for a run stopped by a
+# signal.
 set -euo pipefail
 sim=$(realpath "$1")  # the cases run in their own directory
 source "$(dirname "$0")/require_programs.sh"
 make_scratch
 failures=0
 
+# $limits runs in the tool's shell first; $stdout redirects its output.
+limits=:
+stdout='"$scratch/out"'
 check() {  # MESSAGE ARGUMENT...
   local message=$1
   shift
@@ -15,9 +20,12 @@ check() {  # MESSAGE ARGUMENT...
   rm -rf "$dir"
   mkdir -p "$dir/sub"
   echo old >"$dir/keep.vcd"
+  ln -s /proc/self/fd/1 "$dir/stdout-link"
   local before status=0
   before=$(ls -A "$dir")
-  (cd "$dir" && "$sim" --clock simulated "$@" >"$scratch/out" 2>"$scratch/err") || status=$?
+  : >"$scratch/out"
+  (cd "$dir" && eval "$limits" && eval "exec \"\$sim\" --clock simulated \"\$@\" >$stdout 2>\"\$scratch/err\"") ||
+    status=$?
   if ((status != 2)); then
     echo "FAIL [$*]: exit $status, expected 2"; failures=$((failures + 1))
   fi
@@ -27,7 +35,8 @@ check() {  # MESSAGE ARGUMENT...
   if [[ -s $scratch/out ]]; then
     echo "FAIL [$*]: printed on standard output"; failures=$((failures + 1))
   fi
-  if [[ $(ls -A "$dir") != "$before" ]] || [[ -n $(ls -A "$dir/sub") ]] || [[ $(cat "$dir/keep.vcd") != old ]]; then
+  if [[ $(ls -A "$dir") != "$before" ]] || [[ -n $(ls -A "$dir/sub") ]] || [[ $(cat "$dir/keep.vcd") != old ]] ||
+    [[ ! -L $dir/stdout-link ]]; then
     echo "FAIL [$*]: files changed:"; ls -lA "$dir"; failures=$((failures + 1))
   fi
 }
@@ -41,6 +50,9 @@ check "bad clock 'fast': expected real or simulated" --clock fast --vcd out.vcd
 check "unknown option '--bogus'" --bogus --vcd out.vcd
 check "unexpected argument 'out.vcd'" out.vcd
 check "option '--trace' needs a value" --trace
+check "option '--trace' needs a value, not '--vcd'" --trace --vcd out.vcd
+check "option '--vcd' given more than once" --vcd out.vcd --vcd keep.vcd
+check "option '--clock' given more than once" --clock real
 check "--vcd and --svg both name './out.vcd'" --vcd out.vcd --svg ./out.vcd
 check "cannot write 'missing/run.vcd': No such file or directory" \
   --trace out.txt --access-log out.log --vcd missing/run.vcd --svg out.svg
@@ -50,18 +62,63 @@ if ((EUID != 0)); then  # root writes anywhere
   check "cannot write '$scratch/readonly/run.vcd': Permission denied" --vcd "$scratch/readonly/run.vcd"
 fi
 
-# A real-clock run stopped half-way leaves nothing behind either.
+# Standard output is where the trace goes: closed, it is refused before the
+# run, not taken by an output file; named as an output, it is written through
+# (below), not replaced, and refused while the trace goes there too.
+stdout='&-' check "standard output is closed: nowhere to print the trace" --vcd out.vcd
+check "'stdout-link' is standard output, where the trace goes: give --trace FILE" --vcd stdout-link
+# Standard output that cannot be written: during the run, or the help.
+if [[ -w /dev/full ]]; then
+  stdout=/dev/full check "cannot write standard output" --access-log out.log
+  stdout=/dev/full check "cannot write standard output" --help
+fi
+# A full disk (here a file size limit) shows when the outputs are opened and
+# leaves none of them, though the trace alone would fit.
+limits="ulimit -f 32; trap '' XFSZ"
+check "cannot write 'out.log': File too large" --trace out.txt --access-log out.log --vcd keep.vcd --svg out.svg
+status=0
+timeout 30 bash -c "$limits; exec \"\$0\" --access-log '$scratch/bus.log'" "$sim" >/dev/null 2>&1 || status=$?
+if ((status != 2)) || [[ -e $scratch/bus.log ]]; then
+  echo "FAIL: a full disk under the real clock: exit $status, expected 2 before the run"; failures=$((failures + 1))
+fi
+limits=:
+
+# An output that is the file standard output writes to gets written there.
+dir="$scratch/through"
+mkdir -p "$dir"
+ln -s /proc/self/fd/1 "$dir/link"
+status=0
+(cd "$dir" && "$sim" --clock simulated --trace trace.txt --vcd link >captured.vcd) || status=$?
+if ((status != 0)) || [[ ! -L $dir/link ]] || [[ $(head -c 8 "$dir/captured.vcd") != '$version' ]]; then
+  echo "FAIL: --vcd to standard output: exit $status, left:"; ls -lA "$dir"; failures=$((failures + 1))
+fi
+
+# A real-clock run stopped half-way, by any signal, leaves nothing behind
+# either. A background job starts with SIGQUIT (Ctrl-\) ignored, so env
+# gives the tool the default for each; no core file is wanted.
+ulimit -c 0
 dir="$scratch/stopped"
 mkdir -p "$dir"
 echo old >"$dir/keep.vcd"
-"$sim" --vcd "$dir/keep.vcd" --svg "$dir/run.svg" --access-log "$dir/bus.log" --trace "$dir/trace.txt" &
-pid=$!
-sleep 0.5
-kill -TERM "$pid"
-status=0
-wait "$pid" || status=$?
-if ((status != 143)) || [[ $(ls -A "$dir") != keep.vcd ]] || [[ $(cat "$dir/keep.vcd") != old ]]; then
-  echo "FAIL: stopped run: exit $status, left:"; ls -lA "$dir"; failures=$((failures + 1))
+for signal in TERM QUIT USR1 ALRM; do
+  env --default-signal "$sim" --vcd "$dir/keep.vcd" --svg "$dir/run.svg" --access-log "$dir/bus.log" \
+    --trace "$dir/trace.txt" 2>/dev/null &
+  pid=$!
+  sleep 0.5
+  kill -"$signal" "$pid"
+  status=0
+  wait "$pid" 2>/dev/null || status=$?
+  if ((status != 128 + $(kill -l "$signal"))) || [[ $(ls -A "$dir") != keep.vcd ]] || [[ $(cat "$dir/keep.vcd") != old ]]; then
+    echo "FAIL: run stopped by SIG$signal: exit $status, left:"; ls -lA "$dir"; failures=$((failures + 1))
+  fi
+done
+# A reader that goes away is a failure to write, with a message, not a death.
+set +o pipefail
+env --default-signal "$sim" --vcd "$dir/keep.vcd" --svg "$dir/run.svg" 2>"$scratch/err" | head -c 1 >/dev/null
+status=${PIPESTATUS[0]}
+set -o pipefail
+if ((status != 2)) || ! grep -q "broken pipe" "$scratch/err" || [[ $(ls -A "$dir") != keep.vcd ]]; then
+  echo "FAIL: reader gone: exit $status, left:"; ls -lA "$dir"; cat "$scratch/err"; failures=$((failures + 1))
 fi
 
 # And --help is no error.

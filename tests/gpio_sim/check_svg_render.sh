@@ -17,4 +17,18 @@ fi
 header=$(od -An -tx1 -N24 "$scratch/run.png" | tr -d ' \n')
 [[ $header == 89504e470d0a1a0a* ]] || { echo "rsvg-convert wrote no PNG" >&2; exit 1; }
 [[ ${header:32:16} == 000004b000000140 ]] || { echo "unexpected PNG size: ${header:32:16}" >&2; exit 1; }
-echo "rsvg-convert renders the SVG"
+
+# A thousand drives: the subtitle still fits the picture (its text at most
+# 130 characters), the comment lists them all, and it renders.
+drives=()
+for ((i = 0; i < 1000; i++)); do
+  drives+=(--drive "GPIO$(( i % 2 ? 80 : 33 ))=$(( i / 2 % 2 ? 1 : 0 ))@$(( i * 65 ))ms")
+done
+"$sim" --clock simulated "${drives[@]}" --svg "$scratch/many.svg" >/dev/null 2>&1
+subtitle=$(grep 'class="subtitle"' "$scratch/many.svg" | sed 's/<[^>]*>//g')
+if ((${#subtitle} > 130)) || [[ $(grep -c '^  GPIO' "$scratch/many.svg") != 1000 ]]; then
+  echo "subtitle of ${#subtitle} characters, or the drives not all listed: ${subtitle:0:300}" >&2
+  exit 1
+fi
+rsvg-convert --format png --output "$scratch/many.png" "$scratch/many.svg"
+echo "rsvg-convert renders the SVG, with a subtitle that fits however many drives"

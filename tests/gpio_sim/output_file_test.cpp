@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <fstream>
@@ -94,6 +97,32 @@ TEST_F(OutputFileTest, UnwritableDestinationsFailAtOpenAndCreateNothing) {
     }
     EXPECT_EQ(Entries(), std::vector<std::string>{"sub"});
     EXPECT_TRUE(fs::is_empty(directory / "sub"));
+}
+
+// One output that cannot be written (a full disk, here a file size limit
+// met only at the end) and none is renamed into place.
+TEST_F(OutputFileTest, OneFailedOutputLeavesEveryDestinationAsItWas) {
+    std::ofstream(directory / "old.log") << "old\n";
+    OutputFile first, second;
+    std::string error;
+    ASSERT_TRUE(first.Open(directory / "new.vcd", error)) << error;
+    ASSERT_TRUE(second.Open(directory / "old.log", error)) << error;
+    struct rlimit limit {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlim_t unlimited = limit.rlim_cur;
+    limit.rlim_cur = 4096;
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);  // a plain EFBIG instead
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const bool committed = gpio_sim::CommitAll({{&first, "fits\n"}, {&second, std::string(8192, 'x')}}, error);
+    limit.rlim_cur = unlimited;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_FALSE(committed);
+    EXPECT_NE(error.find("cannot write '" + (directory / "old.log").string() + "': File too large"),
+              std::string::npos)
+        << error;
+    EXPECT_EQ(Entries(), std::vector<std::string>{"old.log"});
+    EXPECT_EQ(Contents(directory / "old.log"), "old\n");
 }
 
 TEST_F(OutputFileTest, SpecialFilesAreWrittenDirectly) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -68,18 +69,25 @@ TEST_F(OutsideDriveTest, DrivesAtOneTimeApplyInTheOrderGiven) {
     EXPECT_FALSE(Gpio().PinLevel(33));
 }
 
+// Real time, so only what load cannot break: a drive is never early, a
+// sleep never short, and a drive due inside a sleep is applied before the
+// sleep ends in the best of a few tries (unsplit, it never is). The exact
+// times are proven under the virtual clock above.
 TEST_F(OutsideDriveTest, RealClockSplitsTheSleepAtTheDrive) {
-    Board().PowerUp();  // real clock
-    Board().CaptureTrace();
-    Listen();
-    Board().ScheduleDrive(80, Drive::High, 30000);
-    Board().Sleep(50);
-    const std::uint64_t end = Board().NowUs();
-    ASSERT_EQ(changes.size(), 1u);
-    EXPECT_GE(changes[0].timeUs, 30000u);
-    EXPECT_LT(changes[0].timeUs, 32000u);
-    EXPECT_GE(end, 50000u);
-    EXPECT_LT(end, 55000u);
+    std::uint64_t earliestDriveUs = UINT64_MAX;
+    for (int attempt = 0; attempt < 5 && earliestDriveUs >= 50000; ++attempt) {
+        Board().PowerUp();  // real clock, from 0
+        Board().CaptureTrace();
+        changes.clear();
+        Listen();
+        Board().ScheduleDrive(80, Drive::High, 30000);
+        Board().Sleep(50);
+        ASSERT_EQ(changes.size(), 1u);
+        EXPECT_GE(changes[0].timeUs, 30000u);
+        EXPECT_GE(Board().NowUs(), 50000u);
+        earliestDriveUs = std::min(earliestDriveUs, changes[0].timeUs);
+    }
+    EXPECT_LT(earliestDriveUs, 50000u);
 }
 
 TEST_F(OutsideDriveTest, ReleasedLineFloatsAndReadsLow) {

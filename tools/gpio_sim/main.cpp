@@ -1,6 +1,8 @@
 // pxa-gpio-sim: the GPIO exercise on the simulated board, with its lines
 // driven from outside and its trace, bus and waveform recorded.
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -32,8 +34,17 @@ std::string DescribeRun(const gpio_sim::SimOptions& options) {
 
 }  // namespace
 
+// Room reserved for each output before the run: a little above what a run
+// writes, so a full disk shows at once. A bigger output is still written.
+constexpr std::size_t kTraceBytes = 16 * 1024;
+constexpr std::size_t kAccessLogBytes = 64 * 1024;
+std::size_t VcdBytes(std::size_t drives) { return 4 * 1024 + 64 * drives; }
+std::size_t SvgBytes(std::size_t drives) { return 16 * 1024 + 128 * drives; }
+
 int main(int argc, char** argv) {
     using namespace gpio_sim;
+    const unsigned closedDescriptors = ReserveStandardDescriptors();
+    const bool standardOutputClosed = (closedDescriptors & (1u << 1)) != 0;
     const ParsedArguments parsed = ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.ok) {
         Fail(parsed.error);
@@ -41,8 +52,15 @@ int main(int argc, char** argv) {
         return kBadUse;
     }
     const SimOptions& options = parsed.options;
+    const bool traceToStandardOutput = options.tracePath.empty();
+    if (standardOutputClosed && (options.showHelp || traceToStandardOutput)) {
+        return Fail(std::string("standard output is closed: nowhere to print the ") +
+                    (options.showHelp ? "help" : "trace (give --trace FILE)"));
+    }
+    std::string error;
     if (options.showHelp) {
         std::fputs(UsageText().c_str(), stdout);
+        if (!FlushStandardOutput(error) || std::fclose(stdout) != 0) return Fail(error);
         return 0;
     }
 
@@ -50,35 +68,54 @@ int main(int argc, char** argv) {
     // written shows now rather than after 66 s.
     struct Output {
         const std::string& path;
+        std::size_t expectedSize;
         OutputFile file;
     };
-    Output trace{options.tracePath, {}};
-    Output accessLog{options.accessLogPath, {}};
-    Output vcd{options.vcdPath, {}};
-    Output svg{options.svgPath, {}};
+    const std::size_t drives = options.schedule.size();
+    Output trace{options.tracePath, kTraceBytes, {}};
+    Output accessLog{options.accessLogPath, kAccessLogBytes, {}};
+    Output vcd{options.vcdPath, VcdBytes(drives), {}};
+    Output svg{options.svgPath, SvgBytes(drives), {}};
     Output* outputs[] = {&trace, &accessLog, &vcd, &svg};
     RemoveTemporariesOnSignals();
-    std::string error;
+    bool standardOutputTaken = traceToStandardOutput;
     for (Output* output : outputs) {
-        if (!output->path.empty() && !output->file.Open(output->path, error)) return Fail(error);
+        if (output->path.empty()) continue;
+        if (!output->file.Open(output->path, output->expectedSize, error)) return Fail(error);
+        if (!output->file.IsStandardOutput()) continue;
+        if (standardOutputTaken) {
+            return Fail("'" + output->path + "' is standard output, where " +
+                        (traceToStandardOutput ? "the trace goes: give --trace FILE"
+                                               : "another output goes: give each its own file"));
+        }
+        standardOutputTaken = true;
     }
 
-    const SessionResult result =
-        RunExerciseSession(options.clock, options.schedule, !options.tracePath.empty());
+    if (options.clock == ClockKind::Real) {
+        std::fprintf(stderr, "pxa-gpio-sim: real clock: the run takes %s s (--clock simulated takes "
+                             "milliseconds)\n", FormatShortSeconds(kRunLengthUs).c_str());
+    }
+    const SessionResult result = RunExerciseSession(options.clock, options.schedule, !traceToStandardOutput);
+    // A trace that did not reach standard output fails the run as a lost file would.
+    if (traceToStandardOutput && !FlushStandardOutput(error)) return Fail(error);
 
     const std::string description = DescribeRun(options);
-    const struct {
-        Output& output;
-        std::string content;
-    } contents[] = {
-        {trace, result.trace},
-        {accessLog, accessLog.path.empty() ? "" : RenderAccessLog(result.accesses)},
-        {vcd, vcd.path.empty() ? "" : RenderVcd(result.recording, description)},
-        {svg, svg.path.empty() ? "" : RenderTimingDiagram(result.recording, description)},
+    // In time order, so a subtitle that names only the first few names the earliest.
+    std::vector<ScheduledDrive> byTime = options.schedule;
+    std::stable_sort(byTime.begin(), byTime.end(),
+                     [](const ScheduledDrive& a, const ScheduledDrive& b) { return a.atUs < b.atUs; });
+    std::vector<std::string> driveNames;
+    for (const auto& drive : byTime) driveNames.push_back(DescribeDrive(drive));
+    const char* clockName = options.clock == ClockKind::Simulated ? "simulated clock" : "real clock";
+    std::vector<PendingOutput> pending;
+    const auto add = [&pending](Output& output, auto render) {
+        if (output.file.IsOpen()) pending.push_back({&output.file, render()});
     };
-    for (const auto& item : contents) {
-        if (item.output.file.IsOpen() && !item.output.file.Commit(item.content, error)) return Fail(error);
-    }
+    add(trace, [&] { return result.trace; });
+    add(accessLog, [&] { return RenderAccessLog(result.accesses); });
+    add(vcd, [&] { return RenderVcd(result.recording, description); });
+    add(svg, [&] { return RenderTimingDiagram(result.recording, driveNames, clockName); });
+    if (!CommitAll(pending, error)) return Fail(error);
 
     for (const auto& contention : FindContention(result.recording)) {
         std::fprintf(stderr,
@@ -86,5 +123,13 @@ int main(int argc, char** argv) {
                      "output %u time(s), first at %s s; on a board that is a short circuit\n",
                      contention.line, contention.times, FormatSeconds(contention.firstUs).c_str());
     }
+    if (options.clock == ClockKind::Real && result.recording.EndUs() >= kRunLengthUs) {
+        // Sleeps are relative, so each step's own work adds up; drives are
+        // placed on the board's absolute time.
+        std::fprintf(stderr, "pxa-gpio-sim: real clock: the run took %s s, %s s more than its sleeps\n",
+                     FormatSeconds(result.recording.EndUs()).c_str(),
+                     FormatSeconds(result.recording.EndUs() - kRunLengthUs).c_str());
+    }
+    if (std::fclose(stdout) != 0) return Fail("cannot write standard output");
     return result.exitCode;
 }

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -34,12 +35,32 @@ void ReleaseSlot(int slot) {
     if (slot >= 0) g_temporaries[slot][0] = '\0';
 }
 
+// Signals that end the process by default, and whose handling it can
+// change: everything but stop, continue, and those ignored by default.
+bool EndsTheProcess(int signalNumber) {
+    switch (signalNumber) {
+    case SIGKILL: case SIGSTOP: case SIGTSTP: case SIGTTIN: case SIGTTOU:
+    case SIGCONT: case SIGCHLD: case SIGURG: case SIGWINCH:
+        return false;
+    default:
+        return true;
+    }
+}
+
 extern "C" void RemoveTemporariesAndDie(int signalNumber) {
     for (auto& path : g_temporaries) {
         if (path[0] != '\0') unlink(path);
     }
+    if (signalNumber == SIGPIPE) {
+        static const char message[] =
+            "pxa-gpio-sim: cannot write: broken pipe (its reader went away); no output file written\n";
+        if (write(STDERR_FILENO, message, sizeof message - 1) < 0) {
+            // Nowhere left to say it; the exit code does.
+        }
+        _exit(2);
+    }
     std::signal(signalNumber, SIG_DFL);
-    std::raise(signalNumber);
+    std::raise(signalNumber);  // delivered when the handler returns
 }
 
 std::string Describe(const std::string& what, int error) { return what + ": " + std::strerror(error); }
@@ -67,7 +88,7 @@ mode_t NewFileMode() {
 
 }  // namespace
 
-bool OutputFile::Open(const std::string& path, std::string& error) {
+bool OutputFile::Open(const std::string& path, std::size_t expectedSize, std::string& error) {
     Discard();
     path_ = path;
     struct stat existing {};
@@ -79,6 +100,22 @@ bool OutputFile::Open(const std::string& path, std::string& error) {
         if (access(path.c_str(), W_OK) != 0) {
             error = Describe("cannot write '" + path + "'", errno);
             return false;
+        }
+        // A terminal or /dev/null takes whatever comes, in any order.
+        if (S_ISCHR(existing.st_mode)) {
+            direct_ = true;
+            return true;
+        }
+        // /dev/stdout, or a link to /proc/self/fd/1, naming a pipe or a file
+        // the shell opened: written through the descriptor, after what was
+        // written there before.
+        for (int standard : {STDOUT_FILENO, STDERR_FILENO}) {
+            struct stat stream {};
+            if (fstat(standard, &stream) == 0 && stream.st_dev == existing.st_dev &&
+                stream.st_ino == existing.st_ino) {
+                directFd_ = standard;
+                return true;
+            }
         }
         if (!S_ISREG(existing.st_mode)) {
             direct_ = true;
@@ -93,54 +130,81 @@ bool OutputFile::Open(const std::string& path, std::string& error) {
     const std::string hidden = "." + name + ".XXXXXX";
     pattern.insert(pattern.end(), hidden.begin(), hidden.end());
     pattern.push_back('\0');
-    fd_ = mkstemp(pattern.data());
+    // Created and listed for the signal handler as one step.
+    sigset_t all, previous;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &previous);
+    fd_ = mkostemp(pattern.data(), O_CLOEXEC);
+    const int createError = errno;
+    if (fd_ >= 0) {
+        temporaryPath_ = pattern.data();
+        slot_ = ClaimSlot(temporaryPath_);
+    }
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
     if (fd_ < 0) {
-        error = Describe("cannot write '" + path + "'", errno);
+        error = Describe("cannot write '" + path + "'", createError);
         return false;
     }
-    temporaryPath_ = pattern.data();
-    slot_ = ClaimSlot(temporaryPath_);
+    // A full disk shows now, not after the run. A file system that cannot
+    // reserve just finds out at the end.
+    const int reserved = expectedSize == 0 ? 0 : posix_fallocate(fd_, 0, static_cast<off_t>(expectedSize));
+    if (reserved != 0 && reserved != EOPNOTSUPP && reserved != EINVAL) {
+        Discard();
+        error = Describe("cannot write '" + path + "'", reserved);
+        return false;
+    }
     return true;
 }
 
-bool OutputFile::Commit(const std::string& content, std::string& error) {
-    if (direct_) {
-        const int fd = open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-        const bool written = fd >= 0 && WriteAll(fd, content);
-        const int writeError = errno;
-        if (fd >= 0) close(fd);
-        direct_ = false;
-        if (!written) error = Describe("cannot write '" + path_ + "'", writeError);
-        return written;
+bool OutputFile::WriteDirect(const std::string& content, std::string& error) {
+    int fd = directFd_;
+    if (fd < 0) fd = open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    bool written = fd >= 0 && WriteAll(fd, content);
+    int writeError = errno;
+    if (fd >= 0 && fd != directFd_ && close(fd) != 0 && written) {
+        written = false;
+        writeError = errno;
     }
-    if (fd_ < 0) {
-        error = "'" + path_ + "' was not opened";
-        return false;
-    }
+    direct_ = false;
+    directFd_ = -1;
+    if (!written) error = Describe("cannot write '" + path_ + "'", writeError);
+    return written;
+}
+
+bool OutputFile::WriteTemporary(const std::string& content, std::string& error) {
     // A replaced file keeps its permissions; a new one gets the usual ones.
     struct stat existing {};
     const mode_t mode = stat(path_.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : NewFileMode();
-    bool done = WriteAll(fd_, content) && fchmod(fd_, mode) == 0 && fsync(fd_) == 0;
+    // Over the reserved room, then cut to the content.
+    bool done = WriteAll(fd_, content) && ftruncate(fd_, static_cast<off_t>(content.size())) == 0 &&
+                fchmod(fd_, mode) == 0 && fsync(fd_) == 0;
     int commitError = errno;
     if (close(fd_) != 0 && done) {
         done = false;
         commitError = errno;
     }
     fd_ = -1;
-    if (!done) {
-        Discard();
-        error = Describe("cannot write '" + path_ + "'", commitError);
-        return false;
-    }
+    if (!done) error = Describe("cannot write '" + path_ + "'", commitError);
+    return done;
+}
+
+bool OutputFile::Publish(std::string& error) {
     if (rename(temporaryPath_.c_str(), path_.c_str()) != 0) {
-        const int renameError = errno;
-        Discard();
-        error = Describe("cannot write '" + path_ + "'", renameError);
+        error = Describe("cannot write '" + path_ + "'", errno);
         return false;
     }
     ReleaseSlot(slot_);
     slot_ = -1;
     temporaryPath_.clear();
+    // The rename itself is on the disk once the directory is synced. Best
+    // effort: the file is in place either way.
+    const auto slash = path_.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : path_.substr(0, slash + 1);
+    const int directoryFd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directoryFd >= 0) {
+        fsync(directoryFd);
+        close(directoryFd);
+    }
     return true;
 }
 
@@ -152,16 +216,68 @@ void OutputFile::Discard() {
     ReleaseSlot(slot_);
     slot_ = -1;
     direct_ = false;
+    directFd_ = -1;
+}
+
+bool OutputFile::Commit(const std::string& content, std::string& error) {
+    return CommitAll({{this, content}}, error);
+}
+
+bool CommitAll(const std::vector<PendingOutput>& outputs, std::string& error) {
+    bool written = true;
+    for (const auto& output : outputs) {
+        if (written && output.file->fd_ >= 0) written = output.file->WriteTemporary(output.content, error);
+    }
+    // Special files cannot be taken back, so they come after every temporary.
+    for (const auto& output : outputs) {
+        if (written && (output.file->direct_ || output.file->directFd_ >= 0)) {
+            written = output.file->WriteDirect(output.content, error);
+        }
+    }
+    if (!written) {
+        for (const auto& output : outputs) output.file->Discard();
+        return false;
+    }
+    sigset_t all, previous;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &previous);
+    bool published = true;
+    for (const auto& output : outputs) {
+        if (output.file->temporaryPath_.empty()) continue;
+        // Renames only fail when the directory changed under the run.
+        if (published) published = output.file->Publish(error);
+        else output.file->Discard();
+    }
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    return published;
+}
+
+unsigned ReserveStandardDescriptors() {
+    unsigned closed = 0;
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        closed |= 1u << fd;
+        open("/dev/null", O_RDWR);  // takes the lowest free descriptor: this one
+    }
+    return closed;
+}
+
+bool FlushStandardOutput(std::string& error) {
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+    error = errno != 0 ? Describe("cannot write standard output", errno) : "cannot write standard output";
+    return false;
 }
 
 void RemoveTemporariesOnSignals() {
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
+        if (!EndsTheProcess(signalNumber)) continue;
         // A signal ignored on purpose (nohup, a background job) stays ignored.
         struct sigaction previous {};
-        if (sigaction(signalNumber, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+        if (sigaction(signalNumber, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) continue;
         struct sigaction action {};
         action.sa_handler = RemoveTemporariesAndDie;
-        sigemptyset(&action.sa_mask);
+        sigfillset(&action.sa_mask);  // one signal at a time
         sigaction(signalNumber, &action, nullptr);
     }
 }

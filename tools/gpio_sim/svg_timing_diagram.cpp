@@ -160,9 +160,33 @@ std::string Legend() {
     return svg;
 }
 
+// At most kNamedDrives drives fit the width beside the clock, even with
+// six-decimal times; past that the first ones are named and the rest counted.
+constexpr std::size_t kNamedDrives = 3;
+
+std::string Subtitle(const std::vector<std::string>& drives, const std::string& clock) {
+    if (drives.empty()) return "lines not driven from outside; " + clock;
+    const std::size_t named = drives.size() <= kNamedDrives ? drives.size() : kNamedDrives - 1;
+    std::string text;
+    for (std::size_t i = 0; i < named; ++i) text += (i == 0 ? "" : ", ") + drives[i];
+    if (named < drives.size()) {
+        text += " and " + std::to_string(drives.size() - named) + " more drives (all listed in this file)";
+    }
+    return text + "; " + clock;
+}
+
+// The whole schedule, one drive a line, for whoever opens the file.
+std::string DriveListComment(const std::vector<std::string>& drives) {
+    if (drives.empty()) return "";
+    std::string comment = "<!-- Driven from outside:\n";
+    for (const auto& drive : drives) comment += "  " + Escape(drive) + "\n";
+    return comment + "-->\n";
+}
+
 }  // namespace
 
-std::string RenderTimingDiagram(const LineRecording& recording, const std::string& subtitle) {
+std::string RenderTimingDiagram(const LineRecording& recording, const std::vector<std::string>& drives,
+                                const std::string& clock) {
     const TimeScale scale(recording.EndUs());
     std::string svg;
     svg += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
@@ -173,10 +197,11 @@ std::string RenderTimingDiagram(const LineRecording& recording, const std::strin
            ".phase{font-size:12px;fill:#345}.line{font-size:14px;font-weight:bold}"
            ".level{font-size:11px;fill:#777;text-anchor:end}.tick{font-size:11px;text-anchor:middle}"
            ".legend{font-size:12px}path{fill:none;stroke-width:1.6}</style>\n";
+    svg += DriveListComment(drives);
     svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
     svg += Text(kPlotLeft, 24, "GPIO33 and GPIO80 over the exercise on a simulated PXA27x",
                 " class=\"title\"");
-    svg += Text(kPlotLeft, 42, subtitle, " class=\"subtitle\"");
+    svg += Text(kPlotLeft, 42, Subtitle(drives, clock), " class=\"subtitle\"");
     svg += PhaseBands(recording, scale);
     const auto& tracks = recording.Tracks();
     for (std::size_t t = 0; t < tracks.size(); ++t) {

@@ -6,13 +6,18 @@
 // read phases marked.
 
 #include <string>
+#include <vector>
 
 #include "line_recording.h"
 
 namespace gpio_sim {
 
-// `subtitle` says how the run was set up (schedule, clock).
-std::string RenderTimingDiagram(const LineRecording& recording, const std::string& subtitle);
+// The subtitle says how the run was set up: the `drives` from outside, each
+// as "GPIO33 high from 62.5 s", and the `clock`. It names a few drives and
+// counts the rest, so it fits the picture whatever the schedule; the whole
+// list is in a comment at the top of the file.
+std::string RenderTimingDiagram(const LineRecording& recording, const std::vector<std::string>& drives,
+                                const std::string& clock);
 
 }  // namespace gpio_sim
 
