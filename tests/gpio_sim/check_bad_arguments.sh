@@ -41,6 +41,9 @@ check "bad clock 'fast': expected real or simulated" --clock fast --vcd out.vcd
 check "unknown option '--bogus'" --bogus --vcd out.vcd
 check "unexpected argument 'out.vcd'" out.vcd
 check "option '--trace' needs a value" --trace
+check "option '--trace' needs a value, not '--vcd'" --trace --vcd out.vcd
+check "option '--vcd' given more than once" --vcd out.vcd --vcd keep.vcd
+check "option '--clock' given more than once" --clock real
 check "--vcd and --svg both name './out.vcd'" --vcd out.vcd --svg ./out.vcd
 check "cannot write 'missing/run.vcd': No such file or directory" \
   --trace out.txt --access-log out.log --vcd missing/run.vcd --svg out.svg

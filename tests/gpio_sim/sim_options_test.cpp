@@ -38,6 +38,7 @@ TEST(SimOptionsTest, TakesEveryOptionWithItsValueApartOrJoined) {
     EXPECT_EQ(options.vcdPath, "run.vcd");
     EXPECT_EQ(options.svgPath, "run.svg");
     EXPECT_TRUE(ParseArguments({"--vcd", "x", "-h"}).options.showHelp);
+    EXPECT_EQ(ParseArguments({"--trace=-t", "--vcd", "./-v"}).options.tracePath, "-t");
 }
 
 TEST(SimOptionsTest, RefusesBadArgumentsSayingWhich) {
@@ -57,6 +58,15 @@ TEST(SimOptionsTest, RefusesBadArgumentsSayingWhich) {
         {{"--drive", "GPIO33=high@1", "--drive", "GPIO33=low@1000ms"}, "two drives for GPIO33 at 1 s"},
         {{"--vcd", "out", "--svg", "./out"}, "--vcd and --svg both name './out'"},
         {{"--trace", "a/../t", "--access-log", "t"}, "--trace and --access-log both name 't'"},
+        // A value that looks like an option is a forgotten one.
+        {{"--trace", "--vcd"}, "option '--trace' needs a value, not '--vcd'"},
+        {{"--trace", "--help"}, "option '--trace' needs a value, not '--help'"},
+        {{"--vcd", "-5"}, "option '--vcd' needs a value, not '-5'"},
+        {{"--drive", "-x", "--vcd", "v"}, "option '--drive' needs a value, not '-x'"},
+        // Given twice, the first would be silently dropped.
+        {{"--vcd", "a.vcd", "--vcd", "b.vcd"}, "option '--vcd' given more than once"},
+        {{"--clock", "simulated", "--clock=real"}, "option '--clock' given more than once"},
+        {{"--help=foo"}, "option '--help' takes no value"},
     };
     for (const auto& c : cases) {
         const auto parsed = ParseArguments(c.arguments);

@@ -1,11 +1,13 @@
 #include "sim_options.h"
 
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
 #include <filesystem>
 
 namespace gpio_sim {
 namespace {
 
-// Two outputs written to one file would leave only the last.
 std::string SameFileKey(const std::string& path) {
     std::error_code ignored;
     return std::filesystem::absolute(path, ignored).lexically_normal().string();
@@ -16,77 +18,120 @@ std::string SameFileKey(const std::string& path) {
 ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
     ParsedArguments parsed;
     SimOptions& options = parsed.options;
-    struct PathOption {
+    std::string& error = parsed.error;
+
+    // Every option that takes a value, in the help's order. Each is given at
+    // most once but --drive; a repeat is refused rather than half-obeyed.
+    std::vector<std::string> drives, clocks;
+    struct ValueOption {
         const char* name;
-        std::string* path;
+        std::vector<std::string>* values;
+        std::string* path;  // for an output file; null otherwise
+        bool repeatable;
     };
-    const PathOption pathOptions[] = {{"--trace", &options.tracePath},
-                                      {"--access-log", &options.accessLogPath},
-                                      {"--vcd", &options.vcdPath},
-                                      {"--svg", &options.svgPath}};
+    std::vector<std::string> traces, accessLogs, vcds, svgs;
+    const ValueOption valueOptions[] = {
+        {"--drive", &drives, nullptr, true},
+        {"--clock", &clocks, nullptr, false},
+        {"--trace", &traces, &options.tracePath, false},
+        {"--access-log", &accessLogs, &options.accessLogPath, false},
+        {"--vcd", &vcds, &options.vcdPath, false},
+        {"--svg", &svgs, &options.svgPath, false},
+    };
 
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        std::string name = arguments[i];
-        std::string value;
-        bool hasValue = false;
-        const auto equals = name.find('=');
-        if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
-            value = name.substr(equals + 1);
-            name.resize(equals);
-            hasValue = true;
-        }
-        if (name == "-h" || name == "--help") {
-            options.showHelp = true;
-            continue;
-        }
-        const bool takesValue = name == "--drive" || name == "--clock" || name == "--trace" ||
-                                name == "--access-log" || name == "--vcd" || name == "--svg";
-        if (!takesValue) {
-            parsed.error = name.rfind("-", 0) == 0 ? "unknown option '" + name + "'"
-                                                   : "unexpected argument '" + name + "'";
-            return parsed;
-        }
-        if (!hasValue) {
+    // An option's value given apart never starts with '-': `--trace --vcd`
+    // is a forgotten file name, not a file named "--vcd". A name that does
+    // start with '-' is written ./-name or --trace=-name.
+    for (std::size_t i = 0; i < arguments.size() && arguments[i] != "--"; ++i) {
+        for (const auto& option : valueOptions) {
+            if (arguments[i] != option.name) continue;
             if (i + 1 == arguments.size()) {
-                parsed.error = "option '" + name + "' needs a value";
+                error = "option '" + arguments[i] + "' needs a value";
                 return parsed;
             }
-            value = arguments[++i];
-        }
-
-        if (name == "--drive") {
-            ScheduledDrive drive{};
-            if (!ParseDrive(value, drive, parsed.error)) return parsed;
-            options.schedule.push_back(drive);
-        } else if (name == "--clock") {
-            if (value == "real") {
-                options.clock = ClockKind::Real;
-            } else if (value == "simulated") {
-                options.clock = ClockKind::Simulated;
-            } else {
-                parsed.error = "bad clock '" + value + "': expected real or simulated";
+            if (arguments[i + 1].rfind('-', 0) == 0) {
+                error = "option '" + arguments[i] + "' needs a value, not '" + arguments[i + 1] +
+                        "' (a file name that starts with '-' is written ./" + arguments[i + 1] + " or " +
+                        arguments[i] + "=" + arguments[i + 1] + ")";
                 return parsed;
             }
-        } else {
-            for (const auto& option : pathOptions) {
-                if (name != option.name) continue;
-                if (value.empty()) {
-                    parsed.error = "option '" + name + "' needs a file name";
-                    return parsed;
-                }
-                *option.path = value;
-            }
+            ++i;
+            break;
         }
     }
 
-    if (!CheckSchedule(options.schedule, parsed.error)) return parsed;
-    for (std::size_t a = 0; a < 4; ++a) {
-        for (std::size_t b = a + 1; b < 4; ++b) {
-            const std::string& first = *pathOptions[a].path;
-            const std::string& second = *pathOptions[b].path;
-            if (!first.empty() && !second.empty() && SameFileKey(first) == SameFileKey(second)) {
-                parsed.error = std::string(pathOptions[a].name) + " and " + pathOptions[b].name +
-                               " both name '" + second + "': give each output its own file";
+    CLI::App app{"pxa-gpio-sim"};
+    app.set_help_flag();  // the help is UsageText(), and asking for it is one more option
+    app.allow_extras();   // refused below, in our words
+    CLI::Option* help = app.add_flag("-h,--help")->disable_flag_override();
+    std::vector<CLI::Option*> added;
+    for (const auto& option : valueOptions) {
+        // 0 or 1 value each time: a missing value is named below, not by the parser.
+        added.push_back(app.add_option(option.name, *option.values)
+                            ->expected(0, 1)
+                            ->allow_extra_args(false)
+                            ->take_all());
+    }
+    try {
+        app.parse(std::vector<std::string>(arguments.rbegin(), arguments.rend()));
+    } catch (const CLI::ArgumentMismatch&) {
+        // Every value count is checked below; what is left is --help=VALUE.
+        error = "option '--help' takes no value";
+        return parsed;
+    } catch (const CLI::ParseError& failure) {
+        error = failure.what();
+        return parsed;
+    }
+    for (const std::string& extra : app.remaining()) {
+        error = extra.rfind('-', 0) == 0 ? "unknown option '" + extra + "'"
+                                         : "unexpected argument '" + extra + "'";
+        return parsed;
+    }
+    // A bad value is named before a repeat of it.
+    for (const std::string& clock : clocks) {
+        if (clock != "real" && clock != "simulated") {
+            error = "bad clock '" + clock + "': expected real or simulated";
+            return parsed;
+        }
+        options.clock = clock == "real" ? ClockKind::Real : ClockKind::Simulated;
+    }
+    if (help->count() > 1) {
+        error = "option '--help' given more than once";
+        return parsed;
+    }
+    options.showHelp = help->count() == 1;
+    for (std::size_t i = 0; i < added.size(); ++i) {
+        const ValueOption& option = valueOptions[i];
+        const std::size_t given = added[i]->count();
+        if (given > 1 && !option.repeatable) {
+            error = "option '" + std::string(option.name) + "' given more than once";
+            return parsed;
+        }
+        if (option.values->size() < given ||
+            std::find(option.values->begin(), option.values->end(), "") != option.values->end()) {
+            error = "option '" + std::string(option.name) + "' needs " +
+                    (option.path != nullptr ? "a file name" : "a value");
+            return parsed;
+        }
+        if (option.path != nullptr && given == 1) *option.path = option.values->front();
+    }
+
+    for (const std::string& text : drives) {
+        ScheduledDrive drive{};
+        if (!ParseDrive(text, drive, error)) return parsed;
+        options.schedule.push_back(drive);
+    }
+
+    if (!CheckSchedule(options.schedule, error)) return parsed;
+    // Two outputs written to one file would leave only the last.
+    for (std::size_t a = 0; a < added.size(); ++a) {
+        for (std::size_t b = a + 1; b < added.size(); ++b) {
+            const std::string* first = valueOptions[a].path;
+            const std::string* second = valueOptions[b].path;
+            if (first != nullptr && second != nullptr && !first->empty() && !second->empty() &&
+                SameFileKey(*first) == SameFileKey(*second)) {
+                error = std::string(valueOptions[a].name) + " and " + valueOptions[b].name + " both name '" +
+                        *second + "': give each output its own file";
                 return parsed;
             }
         }
@@ -134,6 +179,10 @@ Options:
   --svg FILE    Draw the lines over the whole run as an SVG timing diagram,
                 with the write and read phases marked.
   -h, --help    Show this help and exit.
+
+Each option but --drive is given at most once. A value given apart from its
+option never starts with '-': a file so named is written ./-name or
+--trace=-name.
 
 Files are written whole or not at all: each is written beside its final name
 and renamed into place when the run is over, and an existing file is replaced
