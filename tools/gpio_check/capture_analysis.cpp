@@ -144,9 +144,10 @@ std::array<std::size_t, kReadingCount> Agreements(const StepLevels& steps, const
     return count;
 }
 
-// A placing is better the more steps it explains, by any reading of each line.
-std::size_t Score(const StepLevels& steps, const WritePlan& plan) {
-    std::size_t score = 0;
+// A placing is better the more steps it explains, by any reading of each
+// line, and the fewer it contradicts.
+long Score(const StepLevels& steps, const WritePlan& plan) {
+    long score = 0;
     for (int line = 0; line < kLineCount; ++line) {
         const auto count = Agreements(steps, plan, line);
         std::size_t best = 0;
@@ -157,7 +158,8 @@ std::size_t Score(const StepLevels& steps, const WritePlan& plan) {
                 preference = kReadingCount - r;
             }
         }
-        score += 8 * best + static_cast<std::size_t>(preference);
+        const long contradicted = static_cast<long>(steps.capturedCount) - static_cast<long>(best);
+        score += 8 * (static_cast<long>(best) - contradicted) + preference;
     }
     return score;
 }
@@ -244,6 +246,7 @@ public:
             return;
         }
         out_.writePhaseFound = true;
+        gridStartPs_ = out_.firstStepPs;
         steps_ = LevelsOfSteps(clean_, endPs_, out_.firstStepPs, out_.stepPs, plan_.patterns.size());
         out_.writeEndPs = out_.firstStepPs + static_cast<double>(plan_.patterns.size()) * out_.stepPs;
         JudgeLines();
@@ -271,17 +274,27 @@ private:
             if (std::fabs(typical / n - nominal) < std::fabs(step - nominal)) step = typical / n;
         }
         const std::size_t count = plan_.patterns.size();
-        std::size_t bestScore = 0;
+        long bestScore = 0;
         double bestFirst = 0;
+        bool placed = false;
         const std::size_t anchors[] = {0, 1, edges_.size() - 1};
         for (std::size_t anchor : anchors) {
             if (anchor >= edges_.size()) continue;
             for (std::size_t k = 0; k <= count; ++k) {
                 const double first = edges_[anchor] - static_cast<double>(k) * step;
-                const std::size_t score = Score(LevelsOfSteps(clean_, endPs_, first, step, count), plan_);
-                if (score > bestScore) {
+                const StepLevels levels = LevelsOfSteps(clean_, endPs_, first, step, count);
+                if (levels.capturedCount == 0) continue;
+                // Steps seen outside the phase are steps it fails to explain.
+                const double slack = 0.25 * step;
+                const double end = first + static_cast<double>(count) * step;
+                const long outside = static_cast<long>(
+                    std::count_if(edges_.begin(), edges_.end(),
+                                  [&](double e) { return e < first - slack || e > end + slack; }));
+                const long score = Score(levels, plan_) - 8 * outside;
+                if (!placed || score > bestScore) {
                     bestScore = score;
                     bestFirst = first;
+                    placed = true;
                 }
             }
         }
@@ -290,7 +303,7 @@ private:
         boundaries_ = Boundaries(edges_, bestFirst, step, count);
         FitLine(boundaries_, out_.firstStepPs, out_.stepPs);
         boundaries_ = Boundaries(edges_, out_.firstStepPs, out_.stepPs, count);
-        return bestScore > 0;
+        return placed;
     }
 
     void NoWritePhase() {
@@ -329,18 +342,25 @@ private:
         out_.marks.push_back({line, from, to, text});
     }
 
-    double StepStart(std::size_t step) const {
-        return out_.firstStepPs + static_cast<double>(step) * out_.stepPs;
-    }
+    // Where placed step `step` starts.
+    double StepStart(std::size_t step) const { return gridStartPs_ + static_cast<double>(step) * out_.stepPs; }
 
-    std::vector<std::size_t> WrongSteps(int line, std::size_t shiftFrom, std::size_t shift) const {
+    // Where the board skipped steps: placed step s shows planned step
+    // s + before up to `from`, s + after from there on.
+    struct Skip {
+        std::size_t from = SIZE_MAX;
+        long before = 0;
+        long after = 0;
+    };
+
+    std::vector<std::size_t> WrongSteps(int line, const Skip& skip) const {
         std::vector<std::size_t> wrong;
         const auto& levels = steps_.level[static_cast<std::size_t>(line)];
         for (std::size_t s = 0; s < levels.size(); ++s) {
             if (!steps_.captured[s]) continue;
-            const std::size_t planned = s >= shiftFrom ? s + shift : s;
-            if (planned >= plan_.patterns.size()) continue;
-            if (!Agrees(levels[s], Expected(plan_, line, planned))) wrong.push_back(s);
+            const long planned = static_cast<long>(s) + (s >= skip.from ? skip.after : skip.before);
+            if (planned < 0 || planned >= static_cast<long>(plan_.patterns.size())) continue;
+            if (!Agrees(levels[s], Expected(plan_, line, static_cast<std::size_t>(planned)))) wrong.push_back(s);
         }
         return wrong;
     }
@@ -370,7 +390,7 @@ private:
         FindMissingSteps();
         std::array<std::vector<std::size_t>, kLineCount> wrong;
         for (int line = 0; line < kLineCount; ++line) {
-            wrong[static_cast<std::size_t>(line)] = WrongSteps(line, missingFrom_, out_.missingSteps);
+            wrong[static_cast<std::size_t>(line)] = WrongSteps(line, skip_);
         }
         const auto agree33 = Agreements(steps_, plan_, 0);
         const auto agree80 = Agreements(steps_, plan_, 1);
@@ -462,39 +482,49 @@ private:
     }
 
     // Steps the board never showed: from some step on, the levels are
-    // those of a later step of the patterns.
+    // those of a later step of the patterns. The steps may have been
+    // placed by the part before the gap or by the part after it.
     void FindMissingSteps() {
         const std::size_t count = plan_.patterns.size();
-        std::size_t plain = 0;
-        for (int line = 0; line < kLineCount; ++line) plain += WrongSteps(line, count, 0).size();
+        const auto wrongCount = [&](const Skip& skip) {
+            std::size_t wrong = 0;
+            for (int line = 0; line < kLineCount; ++line) wrong += WrongSteps(line, skip).size();
+            return wrong;
+        };
+        const std::size_t plain = wrongCount(Skip{});
         if (plain < 4) return;
-        std::size_t best = plain, bestFrom = count, bestShift = 0;
-        for (std::size_t shift = 1; shift <= kLargestMissingRun; ++shift) {
-            for (std::size_t from = 1; from + shift < count; ++from) {
-                std::size_t wrong = 0;
-                for (int line = 0; line < kLineCount; ++line) wrong += WrongSteps(line, from, shift).size();
-                if (wrong < best) {
-                    best = wrong;
-                    bestFrom = from;
-                    bestShift = shift;
+        std::size_t best = plain;
+        Skip bestSkip;
+        for (long missing = 1; missing <= static_cast<long>(kLargestMissingRun); ++missing) {
+            for (std::size_t from = 1; from + 1 < count; ++from) {
+                for (const Skip skip : {Skip{from, 0, missing}, Skip{from, -missing, 0}}) {
+                    const std::size_t wrong = wrongCount(skip);
+                    if (wrong < best) {
+                        best = wrong;
+                        bestSkip = skip;
+                    }
                 }
             }
         }
         if (best > 2 || best + 4 > plain) return;
-        missingFrom_ = bestFrom;
-        out_.missingSteps = bestShift;
-        out_.writeEndPs -= static_cast<double>(bestShift) * out_.stepPs;
+        skip_ = bestSkip;
+        const long missing = bestSkip.after - bestSkip.before;
+        out_.missingSteps = static_cast<std::size_t>(missing);
+        // The phase starts where planned step 0 is, and ends that many steps early.
+        const double gapPs = StepStart(bestSkip.from);
+        out_.firstStepPs -= static_cast<double>(bestSkip.before) * out_.stepPs;
+        out_.writeEndPs = out_.firstStepPs + static_cast<double>(count - out_.missingSteps) * out_.stepPs;
+        const long lastShown = static_cast<long>(bestSkip.from) + bestSkip.before;
         CheckResult& result = out_.writePhase;
         result.Raise(Status::Fault);
-        const std::string text = std::to_string(bestShift) + " step(s) missing: after step " +
-                                 std::to_string(bestFrom) + " the lines go on with step " +
-                                 std::to_string(bestFrom + bestShift + 1) + " at " + Seconds(StepStart(bestFrom));
+        const std::string text = std::to_string(missing) + " step(s) missing: after step " +
+                                 std::to_string(lastShown) + " the lines go on with step " +
+                                 std::to_string(lastShown + missing + 1) + " at " + Seconds(gapPs);
         result.summary = text;
-        result.details.push_back(text + "; the write phase ends " + std::to_string(bestShift) +
+        result.details.push_back(text + "; the write phase ends " + std::to_string(missing) +
                                  " step(s) early, at " + Seconds(out_.writeEndPs));
         for (int line = 0; line < kLineCount; ++line) {
-            Mark(line, StepStart(bestFrom) - 0.05 * out_.stepPs, StepStart(bestFrom) + 0.05 * out_.stepPs,
-                 "steps missing");
+            Mark(line, gapPs - 0.05 * out_.stepPs, gapPs + 0.05 * out_.stepPs, "steps missing");
         }
     }
 
@@ -540,7 +570,7 @@ private:
     void FindGlitches() {
         CheckResult& result = out_.glitches;
         const double shortest = kGlitchFraction * out_.stepPs;
-        const double from = std::max(0.0, StepStart(0)), to = out_.writeEndPs;
+        const double from = std::max(0.0, out_.firstStepPs), to = out_.writeEndPs;
         std::size_t total = 0;
         for (int line = 0; line < kLineCount; ++line) {
             const Segments& segments = raw_[static_cast<std::size_t>(line)];
@@ -614,7 +644,8 @@ private:
     std::vector<double> edges_;
     std::vector<Boundary> boundaries_;
     StepLevels steps_;
-    std::size_t missingFrom_ = SIZE_MAX;
+    Skip skip_;
+    double gridStartPs_ = 0;
 };
 
 }  // namespace
