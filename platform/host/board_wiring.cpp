@@ -80,8 +80,12 @@ BoardWiring::Line BoardWiring::LineState(unsigned line, const PinSide& pins,
     bool stuck = false, pinDriven = false, pinLevel = false;
     const bool level = NetLevel(line, pins, outside, stuck, pinDriven, pinLevel);
     const Outside drive = outside(line);
-    return {pins(LineOfPin(line)).output, level,
-            !stuck && pinDriven && drive.driven && drive.high != pinLevel};
+    const bool ownPin = pins(LineOfPin(line)).output;
+    bool otherSource = stuck;
+    for (unsigned member : Net(line)) {
+        otherSource = otherSource || outside(member).driven || (member != line && pins(LineOfPin(member)).output);
+    }
+    return {ownPin, level, otherSource, !stuck && pinDriven && drive.driven && drive.high != pinLevel};
 }
 
 bool BoardWiring::PinInput(unsigned gpio, const PinSide& pins, const OutsideSide& outside) const {

@@ -43,12 +43,14 @@ public:
     using PinSide = std::function<Pin(unsigned gpio)>;
     using OutsideSide = std::function<Outside(unsigned line)>;
 
-    // What a line shows: whether a pin drives it, its level, and whether the
-    // outside drives it against the pin (the rail of a stuck line wins
-    // without a fight).
+    // What a line shows: whether its pin drives it, its level, whether
+    // anything else does (the outside, a rail, another pin shorted to it),
+    // and whether the outside drives it against a pin (the rail of a stuck
+    // line wins without a fight).
     struct Line {
         bool output;
         bool level;
+        bool driven;
         bool contention;
     };
 

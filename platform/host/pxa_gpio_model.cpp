@@ -172,6 +172,7 @@ void PxaGpioModel::ApplyWiring(PinWords& pins) const {
         const BoardWiring::Line state = wiring_.LineState(line, pinSide, outside);
         set(pins.output, line, state.output);
         set(pins.level, line, state.level);
+        set(pins.driven, line, state.driven);
         set(pins.contention, line, state.contention);
         set(pins.input, line, wiring_.PinInput(line, pinSide, outside));
     }

@@ -39,7 +39,8 @@ public:
     struct PinState {
         bool output;      // the processor drives it (its GPDR bit is set)
         bool level;       // what a probe on the pin sees
-        bool driven;      // something outside drives it
+        bool driven;      // something else drives it: the outside, or on a faulty
+                          // board a rail or another line shorted to it
         bool contention;  // both drive it, to different levels
         bool operator==(const PinState& other) const {
             return output == other.output && level == other.level && driven == other.driven &&

@@ -27,6 +27,8 @@ std::string DescribeRun(const gpio_sim::SimOptions& options) {
         text += (text.empty() ? "" : ", ") + gpio_sim::DescribeDrive(drive);
     }
     if (text.empty()) text = "lines not driven from outside";
+    const std::string faults = gpio_sim::DescribeFaults(options.faults);
+    if (!faults.empty()) text += "; board fault: " + faults;
     return text + (options.clock == gpio_sim::ClockKind::Simulated ? "; simulated clock" : "; real clock");
 }
 
@@ -64,7 +66,7 @@ int main(int argc, char** argv) {
     }
 
     const SessionResult result =
-        RunExerciseSession(options.clock, options.schedule, !options.tracePath.empty());
+        RunExerciseSession(options.clock, options.schedule, !options.tracePath.empty(), options.faults);
 
     const std::string description = DescribeRun(options);
     const struct {
