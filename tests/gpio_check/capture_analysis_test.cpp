@@ -156,7 +156,10 @@ TEST(CaptureDiagnosis, EachBoardFaultIsNamed) {
         {"GPIO33 stuck high", RunBoard(fault(BoardFault::Kind::StuckHigh, 33)).capture, "stuck high: high in all 120",
          "follows", Status::Fault, Status::Ok, Status::Ok, ""},
         {"GPIO80 inverted", RunBoard(fault(BoardFault::Kind::Inverted, 80)).capture, "follows", "inverted: the opposite",
-         Status::Fault, Status::Ok, Status::Ok, ""},
+         Status::Fault, Status::Ok, Status::Ok, "GPIO80 inverted"},
+        // Also what two steps skipped would show on GPIO33 alone.
+        {"GPIO33 inverted", RunBoard(fault(BoardFault::Kind::Inverted, 33)).capture, "inverted: the opposite", "follows",
+         Status::Fault, Status::Ok, Status::Ok, "GPIO33 inverted"},
         {"lines swapped", RunBoard(fault(BoardFault::Kind::Swapped, 33, 80)).capture, "swapped with the other line",
          "swapped with the other line", Status::Fault, Status::Ok, Status::Ok, "the two lines are swapped"},
         {"lines shorted", RunBoard(fault(BoardFault::Kind::Shorted, 33, 80)).capture, "shorted to GPIO80",

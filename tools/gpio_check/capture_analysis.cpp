@@ -407,9 +407,14 @@ private:
         }
         for (int line = 0; line < kLineCount; ++line) JudgeLine(line, wrong[static_cast<std::size_t>(line)]);
         if (result.summary.empty()) {
-            result.summary = result.status == Status::Fault
-                                 ? "a line does not follow the patterns (see below)"
-                                 : std::to_string(n) + " steps found, both lines follow the patterns";
+            std::string faults;
+            for (const LineNote& note : result.lineNotes) {
+                if (note.status != Status::Fault) continue;
+                faults += (faults.empty() ? "" : "; ") + std::string(kLineNames[note.line]) + " " +
+                          note.text.substr(0, note.text.find(':'));
+            }
+            result.summary = faults.empty() ? std::to_string(n) + " steps found, both lines follow the patterns"
+                                            : faults;
         }
     }
 
@@ -493,6 +498,22 @@ private:
         };
         const std::size_t plain = wrongCount(Skip{});
         if (plain < 4) return;
+        // A line that is stuck, inverted or the other's is the simpler
+        // reading: an inverted GPIO33 also looks like two steps skipped.
+        bool everyLineRead = true;
+        for (int line = 0; line < kLineCount; ++line) {
+            const auto agree = Agreements(steps_, plan_, line);
+            std::size_t low = 0, high = 0;
+            for (std::size_t s = 0; s < count; ++s) {
+                if (!steps_.captured[s]) continue;
+                low += steps_.level[static_cast<std::size_t>(line)][s] == Level::Low;
+                high += steps_.level[static_cast<std::size_t>(line)][s] == Level::High;
+            }
+            const std::size_t n = steps_.capturedCount;
+            everyLineRead = everyLineRead && (low == n || high == n || agree[kFollows] == n ||
+                                              agree[kInverted] == n || agree[kOtherLine] == n);
+        }
+        if (everyLineRead) return;
         std::size_t best = plain;
         Skip bestSkip;
         for (long missing = 1; missing <= static_cast<long>(kLargestMissingRun); ++missing) {

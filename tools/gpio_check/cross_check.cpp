@@ -40,9 +40,9 @@ CrossCheck CheckTraceAgainstCapture(const TraceCheck& trace, const Capture& capt
         const double stepsBefore = static_cast<double>(sample.afterWriteEndUs) * kPsPerUs /
                                    static_cast<double>(plan.sampleStepPs);
         const double from = analysis.writeEndPs + elapsed * std::min(1.0, scale) - kTimeSlackPs;
-        const double to = analysis.writeEndPs + elapsed * std::max(1.0, scale) + stepsBefore * addedPerStep +
-                          kTimeSlackPs;
-        if (from < 0 || to > endPs) {
+        const double to = std::min(endPs, analysis.writeEndPs + elapsed * std::max(1.0, scale) +
+                                              stepsBefore * addedPerStep + kTimeSlackPs);
+        if (from < 0 || from >= endPs) {
             ++uncaptured;
             continue;
         }
