@@ -435,6 +435,7 @@ private:
             return;
         }
         std::string text;
+        bool wholeLine = true;  // one reading explains every step
         if (low == n) {
             text = "stuck low: low in all " + std::to_string(n) + " steps";
         } else if (high == n) {
@@ -446,14 +447,20 @@ private:
         } else {
             text = "wrong level in " + std::to_string(wrong.size()) + " of " + std::to_string(n) +
                    " steps: " + StepList(wrong);
+            wholeLine = false;
         }
         result.Note(line, Status::Fault, text);
         result.details.push_back(name + " " + text);
+        const std::string label = text.substr(0, text.find(':'));
+        if (wholeLine) {
+            Mark(line, StepStart(wrong.front()), StepStart(wrong.back() + 1), label);
+            return;
+        }
         for (std::size_t i = 0; i < wrong.size(); ++i) {
             // One mark for each run of wrong steps.
             std::size_t last = i;
             while (last + 1 < wrong.size() && wrong[last + 1] == wrong[last] + 1) ++last;
-            Mark(line, StepStart(wrong[i]), StepStart(wrong[last] + 1), text.substr(0, text.find(':')));
+            Mark(line, StepStart(wrong[i]), StepStart(wrong[last] + 1), label);
             i = last;
         }
     }

@@ -28,7 +28,7 @@ std::string RenderReport(const std::string& heading, const std::vector<CheckResu
     for (int line = 0; line < kLineCount; ++line) {
         // A fault first: it is what the reader looks for.
         Status status = Status::Info;
-        std::string faults, others;
+        std::string faults, passed, others;
         bool anyNote = false;
         for (const CheckResult& check : checks) {
             for (const LineNote& note : check.lineNotes) {
@@ -37,15 +37,20 @@ std::string RenderReport(const std::string& heading, const std::vector<CheckResu
                 if (note.status == Status::Fault) {
                     status = Status::Fault;
                     faults += (faults.empty() ? "" : "; ") + note.text;
+                } else if (note.status == Status::Ok) {
+                    // What passed before what is only reported.
+                    if (status == Status::Info) status = Status::Ok;
+                    passed += (passed.empty() ? "" : "; ") + note.text;
                 } else {
                     if (note.status == Status::Incomplete && status != Status::Fault) status = Status::Incomplete;
-                    if (note.status == Status::Ok && status == Status::Info) status = Status::Ok;
                     others += (others.empty() ? "" : "; ") + note.text;
                 }
             }
         }
         if (!anyNote) others = "nothing checked";
-        report += VerdictLine(kLineNames[line], status, faults + (faults.empty() || others.empty() ? "" : "; ") + others);
+        if (!passed.empty()) others = passed + (others.empty() ? "" : "; ") + others;
+        // A faulty line shows only its faults; the rest is in the details.
+        report += VerdictLine(kLineNames[line], status, faults.empty() ? others : faults);
     }
     for (const CheckResult& check : checks) report += VerdictLine(check.name, check.status, check.summary);
     bool heading_done = false;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "drive_schedule.h"
 
@@ -142,6 +143,7 @@ std::string Waveform(const LineTrack& track, const std::string& caption, double 
 
 std::string Marks(const std::vector<DiagramMark>& marks, const TimeScale& scale) {
     std::string svg;
+    std::vector<std::pair<std::size_t, std::string>> labelled;  // each label once a row
     for (const DiagramMark& mark : marks) {
         const double top = kRowTop + kRowPitch * static_cast<double>(mark.row);
         const double x = scale.X(mark.fromUs);
@@ -149,6 +151,9 @@ std::string Marks(const std::vector<DiagramMark>& marks, const TimeScale& scale)
         svg += "<rect x=\"" + Number(x) + "\" y=\"" + Number(top + 2) + "\" width=\"" + Number(width) +
                "\" height=\"" + Number(kLowOffset + 4) + "\" fill=\"" + kMarkColour +
                "\" fill-opacity=\"0.18\" stroke=\"" + kMarkColour + "\" stroke-width=\"1\"/>\n";
+        const std::pair<std::size_t, std::string> key{mark.row, mark.label};
+        if (std::find(labelled.begin(), labelled.end(), key) != labelled.end()) continue;
+        labelled.push_back(key);
         svg += Text(x + 3, top + kLowOffset + 18, mark.label, " class=\"mark\"");
     }
     return svg;
