@@ -197,7 +197,7 @@ bool SameStep(const TraceMessage& a, const TraceMessage& b) {
     switch (a.kind) {
     case MessageKind::DriverStart:
     case MessageKind::Writing: return a.value == b.value;
-    case MessageKind::Mapped: return a.value == b.value;
+    case MessageKind::Mapped: return a.value == b.value && a.value2 == b.value2;
     case MessageKind::Error:
     case MessageKind::RegisterReport:
     case MessageKind::Unrecognised: return a.name == b.name;

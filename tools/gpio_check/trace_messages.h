@@ -48,8 +48,9 @@ std::vector<TraceMessage> SplitTraceMessages(const std::string& text);
 std::string DescribeMessage(const TraceMessage& message);
 
 // Two messages are the same step of the run when kind, register or call,
-// and what the program chose (mask, pattern, physical address) agree;
-// values read from the board may differ.
+// and what the program chose (mask, pattern, physical address, and the
+// base, which the expected run takes from the trace) agree; values read
+// from the board may differ.
 bool SameStep(const TraceMessage& a, const TraceMessage& b);
 
 }  // namespace gpio_check
