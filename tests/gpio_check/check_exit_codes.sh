@@ -36,6 +36,7 @@ expect 1 "GPIO80 could not be made an output" --trace "$dir/stuck-input.txt"
 expect 0 "EXIT STATUS" --help
 expect 2 "Try 'pxa-gpio-check --help'" --trace
 expect 2 "cannot read '$dir/missing.txt'" --trace "$dir/missing.txt"
+expect 2 "Is a directory" --trace "$dir"
 expect 2 "holds no message of the program" --trace "$dir/not-a-trace.txt"
 expect 2 "broken.sr" --capture "$dir/broken.sr" --svg "$dir/bad.svg"
 expect 2 "cannot write" --capture "$dir/run.vcd" --svg "$dir/no/such/dir.svg"

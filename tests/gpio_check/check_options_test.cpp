@@ -25,7 +25,7 @@ TEST(CheckOptions, RefusesWhatItCannotTakeAtItsWord) {
         const char* error;
     } refused[] = {
         {{}, "nothing to check"},
-        {{"--trace", "a", "--trace", "b"}, "--trace"},
+        {{"--trace", "a", "--trace=b"}, "--trace is given more than once"},
         {{"--trace", "--capture", "x.vcd"}, "--trace"},
         {{"--trace=-x"}, "looks like an option"},
         {{"--trace", "a", "stray"}, "stray"},

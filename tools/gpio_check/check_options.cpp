@@ -57,6 +57,16 @@ ParsedCheckArguments ParseCheckArguments(const std::vector<std::string>& argumen
     app.add_option("--capture", options.capturePath)->check(notAnOption);
     app.add_option("--svg", options.svgPath)->check(notAnOption);
     app.add_option("--channel", channelTexts)->check(notAnOption)->take_all()->expected(1);
+    for (const char* single : {"--trace", "--capture", "--svg"}) {
+        const std::string option = single;
+        const auto given = std::count_if(arguments.begin(), arguments.end(), [&](const std::string& a) {
+            return a == option || a.compare(0, option.size() + 1, option + "=") == 0;
+        });
+        if (given > 1) {
+            parsed.error = option + " is given more than once";
+            return parsed;
+        }
+    }
     try {
         std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
         app.parse(reversed);

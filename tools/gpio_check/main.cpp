@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <ios>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -36,8 +37,12 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& err
     errno = 0;
     std::ifstream in(path, std::ios::binary);
     if (in) {
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (!in.bad()) return true;
+        try {
+            bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            if (!in.bad()) return true;
+        } catch (const std::ios_base::failure&) {
+            // A directory opens, then fails on the first read.
+        }
     }
     error = "cannot read '" + path + "': " + (errno != 0 ? std::strerror(errno) : "read error");
     return false;
