@@ -103,6 +103,8 @@ std::string DescribeStep(const ExpectedRun& run, std::size_t index) {
     if (message.kind == MessageKind::ReadValue) {
         return "sample " + std::to_string(reads) + " of " + std::to_string(allReads);
     }
+    // Not the simulated board's values: they are not the board's.
+    if (message.kind == MessageKind::RegisterReport) return "the " + Ordinal(same) + " " + message.name + " report";
     return "the " + Ordinal(same) + " " + DescribeMessage(message);
 }
 

@@ -172,7 +172,8 @@ void CheckRegisters(const std::vector<const TraceMessage*>& trace, const Alignme
                 text = report.name + " bit " + std::to_string(bit) + " reads " + (wantedHigh ? "0" : "1") +
                        " after the update";
             }
-            if (line >= 0) result.Note(line, Status::Fault, text);
+            // The line's own verdict needs no line name.
+            if (line >= 0) result.Note(line, Status::Fault, text.substr(std::string(kLineNames[line]).size() + 1));
             result.Raise(Status::Fault);
             result.details.push_back(text + ", " + where + ": " + DescribeMessage(report));
         }
