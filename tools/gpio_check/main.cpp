@@ -48,6 +48,12 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& err
     return false;
 }
 
+std::string RateText(std::uint64_t hz) {
+    if (hz % 1000000 == 0) return std::to_string(hz / 1000000) + " MHz";
+    if (hz % 1000 == 0) return std::to_string(hz / 1000) + " kHz";
+    return std::to_string(hz) + " Hz";
+}
+
 std::string SecondsText(std::uint64_t ps) {
     char text[32];
     std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(ps) / 1e12);
@@ -95,7 +101,7 @@ int main(int argc, char** argv) {
         if (!ReadCaptureFile(options.capturePath, options.channels, capture, error)) return Fail(error);
         heading += std::string(options.tracePath.empty() ? "" : ",") + " capture " + options.capturePath + " (" +
                    SecondsText(capture.endPs) +
-                   (capture.sampleRateHz != 0 ? ", " + std::to_string(capture.sampleRateHz) + " Hz" : "") + ")";
+                   (capture.sampleRateHz != 0 ? ", " + RateText(capture.sampleRateHz) : "") + ")";
     }
 
     const ExpectedRun expected = RunExpectedExercise(MappedBase(messages));
