@@ -95,6 +95,28 @@ constexpr Fixed kFixedMessages[] = {
     {"-~TolvarGPIO()", MessageKind::DestructorEnd},
 };
 
+bool ReadMessage(Scanner& in, TraceMessage& message);
+
+// The "to 0x%08x" half of a register report. A debugger that stamps each
+// line it shows may have put a stamp between the halves; anything else
+// (another message, the end) means the report was cut off.
+bool ReadAfterValue(Scanner& in, std::uint32_t& value) {
+    constexpr int kStampWords = 4;
+    const std::size_t start = in.Position();
+    for (int word = 0; word <= kStampWords; ++word) {
+        in.SkipGaps();
+        const std::size_t at = in.Position();
+        if (in.Literal("to ") && in.Hex(value)) return true;
+        in.Rewind(at);
+        Scanner probe = in;
+        TraceMessage next;
+        if (in.AtEnd() || ReadMessage(probe, next)) break;
+        in.Word();
+    }
+    in.Rewind(start);
+    return false;
+}
+
 bool ReadMessage(Scanner& in, TraceMessage& message) {
     const std::size_t start = in.Position();
     for (const Fixed& fixed : kFixedMessages) {
@@ -137,11 +159,7 @@ bool ReadMessage(Scanner& in, TraceMessage& message) {
     if (in.RegisterName(message.name) && in.Literal(" changed from ") && in.Hex(value)) {
         message.kind = MessageKind::RegisterReport;
         message.value = value;
-        const std::size_t afterBefore = in.Position();
-        in.SkipGaps();
-        message.complete = in.Literal("to ") && in.Hex(value2);
-        message.value2 = value2;
-        if (!message.complete) in.Rewind(afterBefore);
+        message.complete = ReadAfterValue(in, message.value2);
         return true;
     }
     in.Rewind(start);
