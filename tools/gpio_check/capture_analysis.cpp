@@ -227,6 +227,12 @@ std::string StepList(const std::vector<std::size_t>& steps) {
     return text;
 }
 
+// "step 7" or "steps 1 to 41", numbered from 1.
+std::string StepRange(std::size_t first, std::size_t last) {
+    return first == last ? "step " + std::to_string(first) + " is"
+                         : "steps " + std::to_string(first) + " to " + std::to_string(last) + " are";
+}
+
 class Analyser {
 public:
     Analyser(const Capture& capture, const WritePlan& plan, CaptureAnalysis& out)
@@ -377,14 +383,13 @@ private:
         if (firstCaptured > 0) {
             result.Raise(Status::Incomplete);
             result.details.push_back("the capture starts after the write phase began (it would have begun at " +
-                                     Seconds(out_.firstStepPs) + "): steps 1 to " + std::to_string(firstCaptured) +
-                                     " are not in it");
+                                     Seconds(out_.firstStepPs) + "): " + StepRange(1, firstCaptured) +
+                                     " not in it");
         }
         if (lastCaptured + 1 < count) {
             result.Raise(Status::Incomplete);
-            result.details.push_back("the capture ends before the write phase does: steps " +
-                                     std::to_string(lastCaptured + 2) + " to " + std::to_string(count) +
-                                     " are not in it");
+            result.details.push_back("the capture ends before the write phase does: " +
+                                     StepRange(lastCaptured + 2, count) + " not in it");
         }
         if (FindShort()) return;
         FindMissingSteps();
