@@ -139,6 +139,72 @@ INSTANTIATE_TEST_SUITE_P(AllLevels, ExerciseReadPhaseTest,
                                     "Gpio80" + (info.param.gpio80High ? "High" : "Low");
                          });
 
+// A faulty board, as a probe on the lines and the program's samples show it.
+// The outside drives the lines as given for the whole run (the processor
+// outdrives it while the lines are outputs), so the samples show what the
+// inputs read.
+struct FaultyBoard {
+    const char* name;
+    void (*arm)(host::SimulatedBoard&);
+    int drive33, drive80;        // -1 undriven, else the level
+    unsigned (*held)(unsigned);  // the lines' levels during the step of a pattern
+    unsigned sample;             // every read value
+    std::uint64_t endUs;
+};
+
+class ExerciseBoardFaultTest : public ExerciseRunTest, public ::testing::WithParamInterface<FaultyBoard> {};
+
+TEST_P(ExerciseBoardFaultTest, ShowsOnTheLinesAndInTheSamples) {
+    const FaultyBoard board = GetParam();
+    board.arm(Board());
+    if (board.drive33 >= 0) Gpio().DriveLine(33, board.drive33 == 1);
+    if (board.drive80 >= 0) Gpio().DriveLine(80, board.drive80 == 1);
+    std::vector<unsigned> held;
+    std::vector<std::uint64_t> startsUs;
+    Board().SetSleepObserver([&](platform::DWORD milliseconds) {
+        if (milliseconds != 500) return;
+        held.push_back((Gpio().PinLevel(33) ? 2u : 0u) | (Gpio().PinLevel(80) ? 1u : 0u));
+        startsUs.push_back(Board().NowUs());
+    });
+    EXPECT_EQ(Run(), 0);
+    ASSERT_EQ(held.size(), 120u);
+    const std::uint64_t stepUs = board.endUs / 132;  // the run is 132 steps' time
+    for (std::size_t i = 0; i < held.size(); ++i) {
+        EXPECT_EQ(held[i], board.held(i % 4)) << "step " << i;
+        EXPECT_EQ(startsUs[i], i * stepUs) << "step " << i;
+    }
+    // The registers are as the program wrote them: only the samples differ.
+    EXPECT_EQ(Trace(), expected::WholeRun(MappedBase(), board.sample));
+    EXPECT_EQ(Board().NowUs(), board.endUs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, ExerciseBoardFaultTest,
+    ::testing::Values(
+        FaultyBoard{"Healthy", [](host::SimulatedBoard&) {}, 1, 1, [](unsigned p) { return p; }, 3, 66000000},
+        FaultyBoard{"Gpio80StuckLow",
+                    [](host::SimulatedBoard& b) { b.Gpio().AddBoardFault({host::BoardFault::Kind::StuckLow, 80}); },
+                    1, 1, [](unsigned p) { return p & 2u; }, 2, 66000000},
+        FaultyBoard{"Gpio33StuckHigh",
+                    [](host::SimulatedBoard& b) { b.Gpio().AddBoardFault({host::BoardFault::Kind::StuckHigh, 33}); },
+                    0, 0, [](unsigned p) { return p | 2u; }, 2, 66000000},
+        // Each pin drives and reads the other line.
+        FaultyBoard{"Swapped",
+                    [](host::SimulatedBoard& b) { b.Gpio().AddBoardFault({host::BoardFault::Kind::Swapped, 33, 80}); },
+                    1, 0, [](unsigned p) { return ((p & 1u) << 1) | (p >> 1); }, 1, 66000000},
+        FaultyBoard{"Gpio33Inverted",
+                    [](host::SimulatedBoard& b) { b.Gpio().AddBoardFault({host::BoardFault::Kind::Inverted, 33}); },
+                    1, 0, [](unsigned p) { return p ^ 2u; }, 0, 66000000},
+        // Wired-AND: high only where both pins drive high; one driver
+        // outside reaches both inputs.
+        FaultyBoard{"Shorted",
+                    [](host::SimulatedBoard& b) { b.Gpio().AddBoardFault({host::BoardFault::Kind::Shorted, 33, 80}); },
+                    1, -1, [](unsigned p) { return p == 3 ? 3u : 0u; }, 3, 66000000},
+        // 5 % slow: each 500 ms step takes 525 ms, each 10 ms sample 10.5 ms.
+        FaultyBoard{"SlowClock", [](host::SimulatedBoard& b) { b.SlowClock(0.05); }, 1, 1,
+                    [](unsigned p) { return p; }, 3, 69300000}),
+    [](const ::testing::TestParamInfo<FaultyBoard>& info) { return info.param.name; });
+
 TEST_F(ExerciseRunTest, ALineChangingMidwayChangesTheSamplesFromThenOn) {
     int samples = 0;
     Board().SetSleepObserver([&](platform::DWORD milliseconds) {

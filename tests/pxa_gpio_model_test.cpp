@@ -102,6 +102,31 @@ TEST_F(PxaGpioModelTest, EdgeDetectLatchesEnabledEdgesOfInputsUntilCleared) {
     EXPECT_EQ(Read(0x50), 1u << 16);
 }
 
+// A board fault changes the lines and what the pins read, never the
+// registers the program wrote; the level register reads the pin, so an
+// output on a faulty line reads back the line, as on the chip.
+TEST_F(PxaGpioModelTest, BoardFaultsActAtThePinsNotInTheRegisters) {
+    using Kind = host::BoardFault::Kind;
+    gpio.AddBoardFault({Kind::StuckLow, 33});
+    gpio.AddBoardFault({Kind::Shorted, 34, 35});
+    Write(0x10, (1u << 1) | (1u << 2));  // GPDR1: GPIO33 and GPIO34 outputs
+    Write(0x34, 1u << 3);                // GRER1: rising edges on GPIO35
+    Write(0x1C, (1u << 1) | (1u << 2));  // GPSR1: both high
+    EXPECT_EQ(Read(0x10), (1u << 1) | (1u << 2));
+    EXPECT_TRUE(gpio.OutputLatch(33));
+    EXPECT_EQ(Read(0x04), (1u << 2) | (1u << 3));  // 33 reads the ground short, 35 reads 34
+    EXPECT_EQ(Read(0x4C), 1u << 3);                // and saw it rise
+    gpio.DriveLine(33, true);  // the rail outdrives anything: no fight, no level change
+    EXPECT_EQ(gpio.Pin(33), (PxaGpioModel::PinState{true, false, true, false}));
+    Write(0x10, 0xFu << 1);  // 35 an output too, latched low: low wins the short
+    EXPECT_FALSE(gpio.PinLevel(34));
+    EXPECT_FALSE(gpio.PinLevel(35));
+    EXPECT_EQ(Read(0x04) & (3u << 2), 0u);
+    gpio.PowerUp();  // a fresh board is wired as designed
+    gpio.DriveLine(33, true);
+    EXPECT_TRUE(gpio.PinLevel(33));
+}
+
 TEST_F(PxaGpioModelTest, LogsEveryAccessInOrderWithItsValue) {
     Write(0x10, 2);
     Read(0x10);

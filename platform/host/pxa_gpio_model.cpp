@@ -30,6 +30,7 @@ void PxaGpioModel::PowerUp() {
         rising_[b] = falling_[b] = edgeStatus_[b] = 0;
     }
     for (auto& value : altFunction_) value = 0;
+    wiring_.Clear();
     log_.clear();
 }
 
@@ -86,6 +87,7 @@ void PxaGpioModel::Write(std::uint32_t offset, std::uint32_t value, unsigned siz
     case Register::EdgeStatus: edgeStatus_[d.index] &= ~value; break;  // write 1 to clear
     case Register::AltFunction: altFunction_[d.index] = value; break;
     }
+    if (!wiring_.Lines().empty()) LatchEdges(before, Pins());  // a pin on another's net
     ReportPinChanges(before);
 }
 
@@ -102,16 +104,31 @@ void PxaGpioModel::SetOutsideDrive(unsigned line, bool driven, bool high) {
     }
     const PinWords before = Pins();
     const std::uint32_t bit = BitOf(line);
-    const bool was = (external_[bank] & bit) != 0;
     if (high) external_[bank] |= bit;
     else external_[bank] &= ~bit;
     if (driven) driven_[bank] |= bit;
     else driven_[bank] &= ~bit;
-    // Edge detection watches the level of input lines only.
-    if (was != high && (direction_[bank] & bit) == 0) {
-        const std::uint32_t enabled = high ? rising_[bank] : falling_[bank];
-        edgeStatus_[bank] |= enabled & bit;
+    LatchEdges(before, Pins());
+    ReportPinChanges(before);
+}
+
+// Edge detection watches what the pins that stay inputs read.
+void PxaGpioModel::LatchEdges(const PinWords& before, const PinWords& after) {
+    for (unsigned b = 0; b < kBanks; ++b) {
+        const std::uint32_t inputs = ~before.pinOutput[b] & ~after.pinOutput[b];
+        const std::uint32_t changed = (before.input[b] ^ after.input[b]) & inputs;
+        edgeStatus_[b] |= changed & ((after.input[b] & rising_[b]) | (~after.input[b] & falling_[b]));
     }
+}
+
+void PxaGpioModel::AddBoardFault(const BoardFault& fault) {
+    if (fault.line / 32 >= kBanks || fault.other / 32 >= kBanks) {
+        Fault("board fault on GPIO" + std::to_string(fault.line / 32 >= kBanks ? fault.line : fault.other) +
+              ", which does not exist");
+        return;
+    }
+    const PinWords before = Pins();
+    wiring_.Add(fault);
     ReportPinChanges(before);
 }
 
@@ -131,8 +148,34 @@ PxaGpioModel::PinWords PxaGpioModel::Pins() const {
         pins.level[b] = (latch_[b] & direction_[b]) | (external_[b] & ~direction_[b]);
         pins.driven[b] = driven_[b];
         pins.contention[b] = direction_[b] & driven_[b] & (latch_[b] ^ external_[b]);
+        pins.pinOutput[b] = direction_[b];
+        pins.input[b] = pins.level[b];
     }
+    if (!wiring_.Lines().empty()) ApplyWiring(pins);
     return pins;
+}
+
+// The lines a board fault touches, worked out one by one.
+void PxaGpioModel::ApplyWiring(PinWords& pins) const {
+    const BoardWiring::PinSide pinSide = [this](unsigned gpio) {
+        return BoardWiring::Pin{IsOutput(gpio), OutputLatch(gpio)};
+    };
+    const BoardWiring::OutsideSide outside = [this](unsigned line) {
+        const std::uint32_t bit = BitOf(line);
+        return BoardWiring::Outside{(driven_[line / 32] & bit) != 0, (external_[line / 32] & bit) != 0};
+    };
+    const auto set = [](std::uint32_t* words, unsigned line, bool value) {
+        if (value) words[line / 32] |= BitOf(line);
+        else words[line / 32] &= ~BitOf(line);
+    };
+    for (unsigned line : wiring_.Lines()) {
+        const BoardWiring::Line state = wiring_.LineState(line, pinSide, outside);
+        set(pins.output, line, state.output);
+        set(pins.level, line, state.level);
+        set(pins.driven, line, state.driven);
+        set(pins.contention, line, state.contention);
+        set(pins.input, line, wiring_.PinInput(line, pinSide, outside));
+    }
 }
 
 void PxaGpioModel::ReportPinChanges(const PinWords& before) {
@@ -158,16 +201,11 @@ bool PxaGpioModel::OutputLatch(unsigned line) const {
     return line / 32 < kBanks && (latch_[line / 32] & BitOf(line)) != 0;
 }
 
-bool PxaGpioModel::PinLevel(unsigned line) const {
-    if (line / 32 >= kBanks) return false;
-    const std::uint32_t bit = BitOf(line);
-    return IsOutput(line) ? (latch_[line / 32] & bit) != 0 : (external_[line / 32] & bit) != 0;
-}
+bool PxaGpioModel::PinLevel(unsigned line) const { return Pin(line).level; }
 
 std::uint32_t PxaGpioModel::Contents(const Decoded& d) const {
     switch (d.reg) {
-    case Register::Level:
-        return (latch_[d.index] & direction_[d.index]) | (external_[d.index] & ~direction_[d.index]);
+    case Register::Level: return Pins().input[d.index];
     case Register::Direction: return direction_[d.index];
     case Register::Set:
     case Register::Clear: return 0;  // write-only: read as 0

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "board_wiring.h"
+
 namespace host {
 
 class PxaGpioModel {
@@ -37,7 +39,8 @@ public:
     struct PinState {
         bool output;      // the processor drives it (its GPDR bit is set)
         bool level;       // what a probe on the pin sees
-        bool driven;      // something outside drives it
+        bool driven;      // something else drives it: the outside, or on a faulty
+                          // board a rail or another line shorted to it
         bool contention;  // both drive it, to different levels
         bool operator==(const PinState& other) const {
             return output == other.output && level == other.level && driven == other.driven &&
@@ -54,7 +57,8 @@ public:
 
     PxaGpioModel();
 
-    // Every register 0, every line an undriven input (reads low), log empty.
+    // Every register 0, every line an undriven input (reads low), log empty,
+    // the board wired as designed.
     void PowerUp();
 
     // Bus side: what the processor's loads and stores do. `sizeBytes` is the
@@ -69,6 +73,10 @@ public:
     // as at power-up.
     void ReleaseLine(unsigned line);
     PinState Pin(unsigned line) const;
+    // A fault in the board's wiring of the lines (see board_wiring.h): it
+    // changes what a probe on a line sees and what the unit reads on its
+    // pins, not the registers.
+    void AddBoardFault(const BoardFault& fault);
     bool PinLevel(unsigned line) const;  // what a probe on the pin sees
     bool IsOutput(unsigned line) const;
     bool OutputLatch(unsigned line) const;
@@ -101,11 +109,15 @@ private:
     bool CheckAccess(const char* what, std::uint32_t offset, unsigned sizeBytes, Decoded& decoded);
     void Fault(const std::string& message);
     std::uint64_t Now() const { return timeSource_ ? timeSource_() : 0; }
+    // The lines as the outside sees them, and each pin's direction and what it reads.
     struct PinWords {
         std::uint32_t output[kBanks], level[kBanks], driven[kBanks], contention[kBanks];
+        std::uint32_t pinOutput[kBanks], input[kBanks];
     };
     PinWords Pins() const;
+    void ApplyWiring(PinWords& pins) const;
     void SetOutsideDrive(unsigned line, bool driven, bool high);
+    void LatchEdges(const PinWords& before, const PinWords& after);
     void ReportPinChanges(const PinWords& before);
 
     std::uint32_t direction_[kBanks];
@@ -116,6 +128,7 @@ private:
     std::uint32_t falling_[kBanks];
     std::uint32_t edgeStatus_[kBanks];
     std::uint32_t altFunction_[2 * kBanks];
+    BoardWiring wiring_;
     std::vector<Access> log_;
     FaultHandler faultHandler_;
     TimeSource timeSource_;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -62,6 +63,7 @@ void SimulatedBoard::PowerUp() {
     trace_.clear();
     longestMessage_ = 0;
     virtualClock_ = false;
+    clockSlowdown_ = 0;
     virtualNowUs_ = 0;
     realStartUs_ = MonotonicUs();
     sleeps_.clear();
@@ -101,7 +103,8 @@ void SimulatedBoard::Print(const char* text, std::size_t length) {
 void SimulatedBoard::Sleep(platform::DWORD milliseconds) {
     sleeps_.push_back({milliseconds, trace_.size(), gpio_.AccessLog().size()});
     if (sleepObserver_) sleepObserver_(milliseconds);
-    const std::uint64_t durationUs = static_cast<std::uint64_t>(milliseconds) * 1000u;
+    const std::uint64_t durationUs =
+        static_cast<std::uint64_t>(std::llround(milliseconds * 1000.0 * (1.0 + clockSlowdown_)));
     if (virtualClock_) {
         const std::uint64_t endUs = virtualNowUs_ + durationUs;
         while (!pendingDrives_.empty() && pendingDrives_.back().atUs <= endUs) {

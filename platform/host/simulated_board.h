@@ -33,7 +33,8 @@ public:
     static SimulatedBoard& Instance();
 
     // Power-on reset: registers 0, lines undriven, every range released, no
-    // failure armed, real clock, trace to standard output, logs empty.
+    // failure or board fault, real clock at its rate, trace to standard
+    // output, logs empty. Board faults in the wiring: Gpio().AddBoardFault().
     void PowerUp();
 
     PxaGpioModel& Gpio() { return gpio_; }
@@ -54,6 +55,9 @@ public:
     // Time: real by default; the virtual clock returns from Sleep at once
     // and advances by the time asked for.
     void UseVirtualClock() { virtualClock_ = true; }
+    // A board whose timer runs slow: every Sleep lasts `fraction` longer
+    // than asked (0.05: 500 ms take 525 ms), under either clock.
+    void SlowClock(double fraction) { clockSlowdown_ = fraction; }
     // Called at the start of every Sleep: the program leaves the lines alone
     // for the whole of it (only scheduled outside drives change them), so
     // this is where an observer samples them.
@@ -111,6 +115,7 @@ private:
     std::string trace_;
     std::size_t longestMessage_ = 0;
     bool virtualClock_ = false;
+    double clockSlowdown_ = 0;
     std::uint64_t virtualNowUs_ = 0;
     std::uint64_t realStartUs_ = 0;
     std::vector<SleepRecord> sleeps_;

@@ -38,6 +38,27 @@ TEST(SimOptionsTest, TakesEveryOptionWithItsValueApartOrJoined) {
     EXPECT_EQ(options.vcdPath, "run.vcd");
     EXPECT_EQ(options.svgPath, "run.svg");
     EXPECT_TRUE(ParseArguments({"--vcd", "x", "-h"}).options.showHelp);
+}
+
+TEST(SimOptionsTest, TakesBoardFaultsEachOnce) {
+    using Kind = host::BoardFault::Kind;
+    const auto parsed = ParseArguments({"--fault", "stuck-low=GPIO80", "--fault=inverted=gpio33", "--fault",
+                                        "swapped", "--fault", "shorted", "--fault", "slow-clock=0.05",
+                                        "--fault", "stuck-high=GPIO33"});
+    ASSERT_TRUE(parsed.ok) << parsed.error;
+    const auto& wiring = parsed.options.faults.wiring;
+    ASSERT_EQ(wiring.size(), 5u);
+    const std::pair<Kind, unsigned> expected[] = {{Kind::StuckLow, 80}, {Kind::Inverted, 33}, {Kind::Swapped, 33},
+                                                  {Kind::Shorted, 33}, {Kind::StuckHigh, 33}};
+    for (std::size_t i = 0; i < wiring.size(); ++i) {
+        EXPECT_EQ(wiring[i].kind, expected[i].first) << i;
+        EXPECT_EQ(wiring[i].line, expected[i].second) << i;
+    }
+    EXPECT_EQ(wiring[2].other, 80u);
+    EXPECT_DOUBLE_EQ(parsed.options.faults.slowClock, 0.05);
+    EXPECT_EQ(gpio_sim::DescribeFaults(parsed.options.faults),
+              "GPIO80 stuck low, GPIO33 inverted, GPIO33 and GPIO80 swapped, GPIO33 and GPIO80 shorted "
+              "together, GPIO33 stuck high, clock slow, each step 5 % longer");
     EXPECT_EQ(ParseArguments({"--trace=-t", "--vcd", "./-v"}).options.tracePath, "-t");
 }
 
@@ -67,6 +88,17 @@ TEST(SimOptionsTest, RefusesBadArgumentsSayingWhich) {
         {{"--vcd", "a.vcd", "--vcd", "b.vcd"}, "option '--vcd' given more than once"},
         {{"--clock", "simulated", "--clock=real"}, "option '--clock' given more than once"},
         {{"--help=foo"}, "option '--help' takes no value"},
+        {{"--fault", "broken"}, "unknown fault 'broken': expected stuck-low=LINE"},
+        {{"--fault", "stuck-low"}, "stuck-low takes a line, stuck-low=GPIO33 or stuck-low=GPIO80"},
+        {{"--fault", "inverted=GPIO34"}, "bad fault 'inverted=GPIO34'"},
+        {{"--fault", "swapped=GPIO33"}, "fault 'swapped' takes no value"},
+        {{"--fault", "slow-clock"}, "bad fault 'slow-clock': slow-clock takes the fraction"},
+        {{"--fault", "slow-clock=0"}, "above 0 and up to 1"},
+        {{"--fault", "slow-clock=1.5"}, "above 0 and up to 1"},
+        {{"--fault", "slow-clock=5%"}, "bad fault 'slow-clock=5%'"},
+        {{"--fault", "shorted", "--fault", "shorted"}, "fault 'shorted' given more than once"},
+        {{"--fault", "slow-clock=0.1", "--fault", "slow-clock=0.2"}, "fault 'slow-clock' given more than once"},
+        {{"--fault", "stuck-high=GPIO80", "--fault", "stuck-low=GPIO80"}, "GPIO80 cannot be stuck both low and high"},
     };
     for (const auto& c : cases) {
         const auto parsed = ParseArguments(c.arguments);
@@ -78,7 +110,7 @@ TEST(SimOptionsTest, RefusesBadArgumentsSayingWhich) {
 
 TEST(SimOptionsTest, HelpDocumentsEveryOptionAndTheAccessLogFormat) {
     const std::string help = gpio_sim::UsageText();
-    for (const char* option : {"--drive", "--clock", "--trace", "--access-log", "--vcd", "--svg", "--help"}) {
+    for (const char* option : {"--drive", "--fault", "--clock", "--trace", "--access-log", "--vcd", "--svg", "--help"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
     EXPECT_NE(help.find("KIND OFFSET VALUE TIME"), std::string::npos);

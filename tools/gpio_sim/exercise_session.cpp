@@ -6,12 +6,14 @@
 namespace gpio_sim {
 
 SessionResult RunExerciseSession(ClockKind clock, const std::vector<ScheduledDrive>& schedule,
-                                 bool captureTrace) {
+                                 bool captureTrace, const BoardFaults& faults) {
     SessionResult result;
     host::SimulatedBoard& board = host::SimulatedBoard::Instance();
     board.PowerUp();  // also starts the board's clock at 0
     if (clock == ClockKind::Simulated) board.UseVirtualClock();
     if (captureTrace) board.CaptureTrace();
+    for (const auto& fault : faults.wiring) board.Gpio().AddBoardFault(fault);
+    if (faults.slowClock > 0) board.SlowClock(faults.slowClock);
 
     result.recording.Start(board.Gpio());
     board.Gpio().SetPinListener([&result](unsigned gpio, const PinState& state, std::uint64_t timeUs) {

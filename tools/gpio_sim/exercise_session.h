@@ -22,7 +22,7 @@ struct SessionResult {
 
 // With `captureTrace` false the trace goes to standard output as it is printed.
 SessionResult RunExerciseSession(ClockKind clock, const std::vector<ScheduledDrive>& schedule,
-                                 bool captureTrace);
+                                 bool captureTrace, const BoardFaults& faults = {});
 
 }  // namespace gpio_sim
 

@@ -29,6 +29,8 @@ std::string DescribeRun(const gpio_sim::SimOptions& options) {
         text += (text.empty() ? "" : ", ") + gpio_sim::DescribeDrive(drive);
     }
     if (text.empty()) text = "lines not driven from outside";
+    const std::string faults = gpio_sim::DescribeFaults(options.faults);
+    if (!faults.empty()) text += "; board fault: " + faults;
     return text + (options.clock == gpio_sim::ClockKind::Simulated ? "; simulated clock" : "; real clock");
 }
 
@@ -95,7 +97,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "pxa-gpio-sim: real clock: the run takes %s s (--clock simulated takes "
                              "milliseconds)\n", FormatShortSeconds(kRunLengthUs).c_str());
     }
-    const SessionResult result = RunExerciseSession(options.clock, options.schedule, !traceToStandardOutput);
+    const SessionResult result = RunExerciseSession(options.clock, options.schedule, !traceToStandardOutput,
+                                                    options.faults);
     // A trace that did not reach standard output fails the run as a lost file would.
     if (traceToStandardOutput && !FlushStandardOutput(error)) return Fail(error);
 

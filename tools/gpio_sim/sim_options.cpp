@@ -21,8 +21,9 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
     std::string& error = parsed.error;
 
     // Every option that takes a value, in the help's order. Each is given at
-    // most once but --drive; a repeat is refused rather than half-obeyed.
-    std::vector<std::string> drives, clocks;
+    // most once but --drive and --fault; a repeat is refused rather than
+    // half-obeyed.
+    std::vector<std::string> drives, faults, clocks;
     struct ValueOption {
         const char* name;
         std::vector<std::string>* values;
@@ -32,6 +33,7 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
     std::vector<std::string> traces, accessLogs, vcds, svgs;
     const ValueOption valueOptions[] = {
         {"--drive", &drives, nullptr, true},
+        {"--fault", &faults, nullptr, true},
         {"--clock", &clocks, nullptr, false},
         {"--trace", &traces, &options.tracePath, false},
         {"--access-log", &accessLogs, &options.accessLogPath, false},
@@ -123,6 +125,9 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
     }
 
     if (!CheckSchedule(options.schedule, error)) return parsed;
+    for (const std::string& text : faults) {
+        if (!ParseFault(text, options.faults, error)) return parsed;
+    }
     // Two outputs written to one file would leave only the last.
     for (std::size_t a = 0; a < added.size(); ++a) {
         for (std::size_t b = a + 1; b < added.size(); ++b) {
@@ -156,6 +161,26 @@ Options:
                 Lines start undriven. A line the processor drives while it is
                 driven from outside to the other level is reported on standard
                 error (on a board that is a short circuit).
+  --fault FAULT Give the board a fault in its wiring or its clock, so the
+                trace and the VCD show what a faulty board shows. Repeatable,
+                one fault each time:
+                  stuck-low=LINE, stuck-high=LINE
+                         LINE shorted to ground or the supply: the line and
+                         what its pin reads stay at that level
+                  inverted=LINE
+                         an inverting buffer between pin and line, both ways
+                  swapped
+                         GPIO33's pin drives and reads GPIO80's line, and
+                         the other way round
+                  shorted
+                         the two lines are one: where the pins drive them
+                         to different levels low wins (wired-AND), and both
+                         pins read the shared level
+                  slow-clock=FRACTION
+                         each sleep lasts FRACTION longer, above 0 and up to
+                         1: slow-clock=0.05 makes 500 ms steps take 525 ms
+                LINE is GPIO33 or GPIO80. The registers still hold what the
+                program wrote; only the lines and what the pins read change.
   --clock real|simulated
                 real (default): the run takes its 66 s, as the program does.
                 simulated: the run takes milliseconds; every time recorded in
@@ -180,7 +205,7 @@ Options:
                 with the write and read phases marked.
   -h, --help    Show this help and exit.
 
-Each option but --drive is given at most once. A value given apart from its
+Each option but --drive and --fault is given at most once. A value given apart from its
 option never starts with '-': a file so named is written ./-name or
 --trace=-name.
 
@@ -198,6 +223,7 @@ Exit status:
 Examples:
   pxa-gpio-sim --clock simulated --drive GPIO33=high@62.5 --drive GPIO80=high@64
   pxa-gpio-sim --clock simulated --vcd run.vcd --svg run.svg --access-log bus.log
+  pxa-gpio-sim --clock simulated --fault stuck-low=GPIO80 --vcd stuck.vcd --trace stuck.txt
 )";
 }
 

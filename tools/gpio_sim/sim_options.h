@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "board_fault_option.h"
 #include "drive_schedule.h"
 
 namespace gpio_sim {
@@ -15,6 +16,7 @@ enum class ClockKind { Real, Simulated };
 struct SimOptions {
     ClockKind clock = ClockKind::Real;
     std::vector<ScheduledDrive> schedule;
+    BoardFaults faults;
     std::string tracePath;  // empty: standard output, as the run prints it
     std::string accessLogPath;
     std::string vcdPath;

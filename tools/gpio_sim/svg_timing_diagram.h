@@ -5,6 +5,8 @@
 // whole run, coloured by who drives it, on a time axis with the write and
 // read phases marked.
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,28 @@ namespace gpio_sim {
 // list is in a comment at the top of the file.
 std::string RenderTimingDiagram(const LineRecording& recording, const std::vector<std::string>& drives,
                                 const std::string& clock);
+
+// A stretch of one row drawn as wrong, with a word on what is wrong.
+struct DiagramMark {
+    std::size_t row;
+    std::uint64_t fromUs;
+    std::uint64_t toUs;
+    std::string label;
+};
+
+// Any number of rows one above the other on one time axis, each with a
+// caption under its name (e.g. "expected", "captured"), and marks.
+struct TimingDiagram {
+    std::string title;
+    std::string subtitle;
+    std::string comment;  // an XML comment for whoever opens the file, or empty
+    std::vector<LineTrack> rows;
+    std::vector<std::string> captions;  // one per row, or none
+    std::vector<DiagramMark> marks;
+    RunPhases phases;
+    std::uint64_t endUs = 0;
+};
+std::string RenderTimingDiagram(const TimingDiagram& diagram);
 
 }  // namespace gpio_sim
 
