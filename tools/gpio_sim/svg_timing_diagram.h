@@ -5,7 +5,10 @@
 // whole run, coloured by who drives it, on a time axis with the write and
 // read phases marked.
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "line_recording.h"
 
@@ -13,6 +16,27 @@ namespace gpio_sim {
 
 // `subtitle` says how the run was set up (schedule, clock).
 std::string RenderTimingDiagram(const LineRecording& recording, const std::string& subtitle);
+
+// A stretch of one row drawn as wrong, with a word on what is wrong.
+struct DiagramMark {
+    std::size_t row;
+    std::uint64_t fromUs;
+    std::uint64_t toUs;
+    std::string label;
+};
+
+// Any number of rows one above the other on one time axis, each with a
+// caption under its name (e.g. "expected", "captured"), and marks.
+struct TimingDiagram {
+    std::string title;
+    std::string subtitle;
+    std::vector<LineTrack> rows;
+    std::vector<std::string> captions;  // one per row, or none
+    std::vector<DiagramMark> marks;
+    RunPhases phases;
+    std::uint64_t endUs = 0;
+};
+std::string RenderTimingDiagram(const TimingDiagram& diagram);
 
 }  // namespace gpio_sim
 

@@ -1,0 +1,241 @@
+// Captures of boards with each fault the checker diagnoses, made by the
+// simulated board (or from the patterns where no board fault makes them),
+// and the trace held against them.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "TolvarGPIOTest.h"
+#include "board_wiring.h"
+#include "capture_analysis.h"
+#include "cross_check.h"
+#include "expected_run.h"
+#include "line_recording.h"
+#include "simulated_board.h"
+#include "trace_check.h"
+#include "trace_messages.h"
+
+namespace gpio_check {
+namespace {
+
+using host::BoardFault;
+using host::SimulatedBoard;
+constexpr std::uint64_t kPsPerUs = 1000000;
+constexpr std::uint64_t kPsPerSecond = 1000000000000;
+
+struct BoardRun {
+    std::string trace;
+    Capture capture;
+};
+
+Level LevelOf(const gpio_sim::PinState& state) {
+    if (state.contention) return Level::Unknown;
+    if (!state.output && !state.driven) return Level::Undriven;
+    return state.level ? Level::High : Level::Low;
+}
+
+// What an analyser clipped onto the lines records.
+Capture FromRecording(const gpio_sim::LineRecording& recording) {
+    Capture capture;
+    CapturedLine* lines[] = {&capture.gpio33, &capture.gpio80};
+    for (std::size_t t = 0; t < recording.Tracks().size(); ++t) {
+        CapturedLine& line = *lines[t];
+        line.channel = recording.Tracks()[t].name;
+        for (const auto& change : recording.Tracks()[t].changes) {
+            const Level level = LevelOf(change.state);
+            if (line.changes.empty() || line.changes.back().level != level) {
+                line.changes.push_back({change.timeUs * kPsPerUs, level});
+            }
+        }
+    }
+    capture.endPs = recording.EndUs() * kPsPerUs;
+    return capture;
+}
+
+// The unchanged routine on the simulated board, set up by `setUp`.
+BoardRun RunBoard(const std::function<void(SimulatedBoard&)>& setUp = [](SimulatedBoard&) {}) {
+    SimulatedBoard& board = SimulatedBoard::Instance();
+    board.PowerUp();
+    board.UseVirtualClock();
+    board.CaptureTrace();
+    setUp(board);
+    gpio_sim::LineRecording recording;
+    recording.Start(board.Gpio());
+    board.Gpio().SetPinListener([&recording](unsigned gpio, const gpio_sim::PinState& state, std::uint64_t us) {
+        recording.OnPinChange(gpio, state, us);
+    });
+    TolvarGPIOTest(nullptr, nullptr, nullptr, 0);
+    recording.Finish(board.NowUs());
+    BoardRun run{board.Trace(), FromRecording(recording)};
+    board.PowerUp();
+    return run;
+}
+
+// Both lines through `patterns`, one step each, from `startPs`; low before and after.
+Capture FromPatterns(const std::vector<std::uint32_t>& patterns, std::uint64_t stepPs, std::uint64_t startPs,
+                     std::uint64_t endPs) {
+    Capture capture;
+    CapturedLine* lines[] = {&capture.gpio33, &capture.gpio80};
+    for (int line = 0; line < kLineCount; ++line) {
+        CapturedLine& captured = *lines[line];
+        captured.changes.push_back({0, Level::Low});
+        for (std::size_t s = 0; s <= patterns.size(); ++s) {
+            const Level level = s < patterns.size() && (patterns[s] & kLineBits[line]) ? Level::High : Level::Low;
+            if (level != captured.changes.back().level) captured.changes.push_back({startPs + s * stepPs, level});
+        }
+    }
+    capture.endPs = endPs;
+    return capture;
+}
+
+// The capture as an analyser started late or stopped early would hold it.
+Capture Cut(const Capture& whole, std::uint64_t fromPs, std::uint64_t toPs) {
+    Capture cut;
+    cut.endPs = toPs - fromPs;
+    CapturedLine* to[] = {&cut.gpio33, &cut.gpio80};
+    const CapturedLine* from[] = {&whole.gpio33, &whole.gpio80};
+    for (int line = 0; line < kLineCount; ++line) {
+        to[line]->changes.push_back({0, LevelAt(*from[line], static_cast<double>(fromPs))});
+        for (const LevelChange& change : from[line]->changes) {
+            if (change.timePs > fromPs && change.timePs <= toPs) to[line]->changes.push_back({change.timePs - fromPs, change.level});
+        }
+    }
+    return cut;
+}
+
+// A pulse of the other level on GPIO33.
+Capture WithGlitch(Capture capture, std::uint64_t atPs, std::uint64_t widthPs) {
+    auto& changes = capture.gpio33.changes;
+    const Level level = LevelAt(capture.gpio33, static_cast<double>(atPs));
+    const Level other = level == Level::High ? Level::Low : Level::High;
+    auto at = std::upper_bound(changes.begin(), changes.end(), atPs,
+                               [](std::uint64_t t, const LevelChange& c) { return t < c.timePs; });
+    at = changes.insert(at, {atPs, other});
+    changes.insert(at + 1, {atPs + widthPs, level});
+    return capture;
+}
+
+const ExpectedRun& Expected() {
+    static const ExpectedRun run = RunExpectedExercise(0x20000000);
+    return run;
+}
+
+std::string Notes(const CheckResult& result, int line) {
+    std::string text;
+    for (const auto& note : result.lineNotes) {
+        if (note.line == line) text += note.text + "; ";
+    }
+    return text;
+}
+
+TEST(CaptureDiagnosis, EachBoardFaultIsNamed) {
+    const WritePlan plan = PlanFromRun(Expected());
+    ASSERT_EQ(plan.patterns.size(), 120u);
+    ASSERT_EQ(plan.stepPs, 500000000000u);
+    const auto fault = [](BoardFault::Kind kind, unsigned line, unsigned other = 0) {
+        return [=](SimulatedBoard& board) { board.Gpio().AddBoardFault({kind, line, other}); };
+    };
+    const Capture healthy = RunBoard().capture;
+    std::vector<std::uint32_t> skipping = plan.patterns;
+    skipping.erase(skipping.begin() + 50);
+    const std::string follows = "follows the patterns in all";
+    const struct {
+        const char* board;
+        Capture capture;
+        const char* gpio33;
+        const char* gpio80;
+        Status writePhase, period, glitches;
+        const char* finding;  // in the write phase's or the period's summary and details
+    } cases[] = {
+        {"healthy", healthy, "follows the patterns in all 120 steps", "follows the patterns in all 120 steps",
+         Status::Ok, Status::Ok, Status::Ok, "median 500.000 ms (least 500.000 ms, greatest 500.000 ms)"},
+        {"GPIO80 stuck low", RunBoard(fault(BoardFault::Kind::StuckLow, 80)).capture, "follows", "stuck low: low in all 120",
+         Status::Fault, Status::Ok, Status::Ok, ""},
+        {"GPIO33 stuck high", RunBoard(fault(BoardFault::Kind::StuckHigh, 33)).capture, "stuck high: high in all 120",
+         "follows", Status::Fault, Status::Ok, Status::Ok, ""},
+        {"GPIO80 inverted", RunBoard(fault(BoardFault::Kind::Inverted, 80)).capture, "follows", "inverted: the opposite",
+         Status::Fault, Status::Ok, Status::Ok, "GPIO80 inverted"},
+        // Also what two steps skipped would show on GPIO33 alone.
+        {"GPIO33 inverted", RunBoard(fault(BoardFault::Kind::Inverted, 33)).capture, "inverted: the opposite", "follows",
+         Status::Fault, Status::Ok, Status::Ok, "GPIO33 inverted"},
+        {"lines swapped", RunBoard(fault(BoardFault::Kind::Swapped, 33, 80)).capture, "swapped with the other line",
+         "swapped with the other line", Status::Fault, Status::Ok, Status::Ok, "the two lines are swapped"},
+        {"lines shorted", RunBoard(fault(BoardFault::Kind::Shorted, 33, 80)).capture, "shorted to GPIO80",
+         "shorted to GPIO33", Status::Fault, Status::Ok, Status::Ok, "where the patterns differ both are low"},
+        {"slow clock", RunBoard([](SimulatedBoard& board) { board.SlowClock(0.05); }).capture, "follows", "follows",
+         Status::Ok, Status::Fault, Status::Ok, "the steps take 5.0 % longer than the program asks"},
+        {"a glitch", WithGlitch(healthy, 10200 * 1000000000ull, 1000000000), "follows", "follows", Status::Ok,
+         Status::Ok, Status::Fault, "1 pulse(s) far shorter than a step"},
+        {"a step missing", FromPatterns(skipping, plan.stepPs, 3 * kPsPerSecond, 70 * kPsPerSecond), "follows",
+         "follows", Status::Fault, Status::Ok, Status::Ok, "1 step(s) missing: after step 50 the lines go on with step 52"},
+        {"capture started late", Cut(healthy, 20100000 * kPsPerUs, healthy.endPs), "follows the patterns in all 79",
+         "follows", Status::Incomplete, Status::Ok, Status::Ok, "steps 1 to 41 are not in it"},
+        {"capture stopped early", Cut(healthy, 0, 30300000 * kPsPerUs), "follows the patterns in all 60", "follows",
+         Status::Incomplete, Status::Ok, Status::Ok, "steps 61 to 120 are not in it"},
+        {"no activity at all", FromPatterns({}, plan.stepPs, 0, 70 * kPsPerSecond), "stuck low: never changes",
+         "stuck low: never changes", Status::Fault, Status::Incomplete, Status::Incomplete, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.board);
+        const CaptureAnalysis analysis = AnalyseCapture(c.capture, plan);
+        std::string findings = analysis.writePhase.summary + " | " + analysis.period.summary + " | " +
+                               analysis.glitches.summary + " |";
+        for (const auto& detail : analysis.writePhase.details) findings += " " + detail;
+        for (const auto& detail : analysis.period.details) findings += " " + detail;
+        EXPECT_NE(Notes(analysis.writePhase, 0).find(c.gpio33), std::string::npos) << Notes(analysis.writePhase, 0);
+        EXPECT_NE(Notes(analysis.writePhase, 1).find(c.gpio80), std::string::npos) << Notes(analysis.writePhase, 1);
+        EXPECT_EQ(analysis.writePhase.status, c.writePhase) << findings;
+        EXPECT_EQ(analysis.period.status, c.period) << findings;
+        EXPECT_EQ(analysis.glitches.status, c.glitches) << findings;
+        EXPECT_NE(findings.find(c.finding), std::string::npos) << findings;
+    }
+}
+
+// The trace's samples against the pins, on boards read by the program
+// while a line is driven from outside from 62.5 s.
+TEST(CrossCheck, ASampleThatReadsOtherThanItsPinIsAFault) {
+    const WritePlan plan = PlanFromRun(Expected());
+    const auto driven = [](std::function<void(SimulatedBoard&)> more) {
+        return [more](SimulatedBoard& board) {
+            board.ScheduleDrive(33, SimulatedBoard::OutsideDrive::High, 62500000);
+            board.ScheduleDrive(80, SimulatedBoard::OutsideDrive::Low, 60000000);
+            more(board);
+        };
+    };
+    const BoardRun good = RunBoard(driven([](SimulatedBoard&) {}));
+    const BoardRun undriven = RunBoard();
+    const BoardRun inverted =
+        RunBoard(driven([](SimulatedBoard& board) { board.Gpio().AddBoardFault({BoardFault::Kind::Inverted, 80, 0}); }));
+    const BoardRun slow = RunBoard(driven([](SimulatedBoard& board) { board.SlowClock(0.05); }));
+    const BoardRun fast = RunBoard(driven([](SimulatedBoard& board) { board.SlowClock(-0.05); }));
+    const struct {
+        const char* board;
+        const BoardRun& traced;
+        const BoardRun& captured;
+        Status gpio33, gpio80;
+    } cases[] = {
+        {"healthy", good, good, Status::Ok, Status::Ok},
+        // The program read GPIO33 low while the analyser saw it high.
+        {"GPIO33's input reads other than the pin", undriven, good, Status::Fault, Status::Ok},
+        {"GPIO80 inverted: the pin reads the opposite of the line", inverted, inverted, Status::Ok, Status::Fault},
+        {"slow clock: the samples drift but still read their pins", slow, slow, Status::Ok, Status::Ok},
+        {"fast clock: the samples come early", fast, fast, Status::Ok, Status::Ok},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.board);
+        const auto messages = SplitTraceMessages(c.traced.trace);
+        const TraceCheck trace = CheckTrace(messages, Expected());
+        const CaptureAnalysis analysis = AnalyseCapture(c.captured.capture, plan);
+        const CrossCheck cross = CheckTraceAgainstCapture(trace, c.captured.capture, analysis, plan);
+        std::string details;
+        for (const auto& detail : cross.result.details) details += detail + "\n";
+        ASSERT_EQ(cross.result.lineNotes.size(), 2u) << details;
+        EXPECT_EQ(cross.result.lineNotes[0].status, c.gpio33) << cross.result.lineNotes[0].text << "\n" << details;
+        EXPECT_EQ(cross.result.lineNotes[1].status, c.gpio80) << cross.result.lineNotes[1].text << "\n" << details;
+    }
+}
+
+}  // namespace
+}  // namespace gpio_check

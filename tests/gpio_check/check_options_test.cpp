@@ -1,0 +1,50 @@
+// pxa-gpio-check's command line: what it accepts and every refusal.
+
+#include <gtest/gtest.h>
+
+#include "check_options.h"
+
+namespace gpio_check {
+namespace {
+
+TEST(CheckOptions, AcceptsEachOptionOnceAndChannelsPerLine) {
+    const auto parsed = ParseCheckArguments({"--trace", "debug.txt", "--capture=run.sr", "--channel", "GPIO33=D3",
+                                             "--channel=GPIO80=D5", "--svg", "check.svg"});
+    ASSERT_TRUE(parsed.ok) << parsed.error;
+    EXPECT_EQ(parsed.options.tracePath, "debug.txt");
+    EXPECT_EQ(parsed.options.capturePath, "run.sr");
+    EXPECT_EQ(parsed.options.svgPath, "check.svg");
+    EXPECT_EQ(parsed.options.channels.gpio33, "D3");
+    EXPECT_EQ(parsed.options.channels.gpio80, "D5");
+    EXPECT_TRUE(ParseCheckArguments({"--help"}).options.showHelp);
+}
+
+TEST(CheckOptions, RefusesWhatItCannotTakeAtItsWord) {
+    const struct {
+        std::vector<std::string> arguments;
+        const char* error;
+    } refused[] = {
+        {{}, "nothing to check"},
+        {{"--trace", "a", "--trace=b"}, "--trace is given more than once"},
+        {{"--trace", "--capture", "x.vcd"}, "--trace"},
+        {{"--trace=-x"}, "looks like an option"},
+        {{"--trace", "a", "stray"}, "stray"},
+        {{"--bogus"}, "--bogus"},
+        {{"--capture", "c", "--channel", "GPIO34=D1"}, "the line is GPIO33 or GPIO80"},
+        {{"--capture", "c", "--channel", "GPIO33"}, "expected LINE=CHANNEL"},
+        {{"--capture", "c", "--channel", "GPIO33="}, "is no channel name"},
+        {{"--capture", "c", "--channel", "GPIO33=D1", "--channel", "GPIO33=D2"}, "GPIO33 is mapped twice"},
+        {{"--capture", "c", "--channel", "GPIO33=D1", "--channel", "GPIO80=D1"}, "both on channel D1"},
+        {{"--trace", "t", "--channel", "GPIO33=D1"}, "give --capture"},
+        {{"--trace", "t", "--svg", "x.svg"}, "--svg draws the captured lines"},
+        {{"--capture", "c", "--svg", "c"}, "would overwrite an input"},
+    };
+    for (const auto& r : refused) {
+        const auto parsed = ParseCheckArguments(r.arguments);
+        EXPECT_FALSE(parsed.ok) << r.error;
+        EXPECT_NE(parsed.error.find(r.error), std::string::npos) << parsed.error;
+    }
+}
+
+}  // namespace
+}  // namespace gpio_check

@@ -1,0 +1,160 @@
+// The trace as a serial terminal or a debugger window saves it, and what the
+// checker makes of each form and of a board whose registers misbehave.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "expected_run.h"
+#include "expected_trace.h"
+#include "trace_check.h"
+#include "trace_messages.h"
+#include "trace_text.h"
+
+namespace gpio_check {
+namespace {
+
+constexpr std::uint32_t kBase = 0x2a010000;  // not the host's: the expectation is rebased
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+std::string Utf16(const std::string& text, bool littleEndian, bool mark) {
+    std::string bytes = mark ? (littleEndian ? "\xFF\xFE" : "\xFE\xFF") : "";
+    for (char c : text) {
+        bytes += littleEndian ? std::string{c, '\0'} : std::string{'\0', c};
+    }
+    return bytes;
+}
+
+// A debugger window: each message on a line of its own, ended \r\n.
+std::string MessagePerLine(const std::string& run) {
+    std::string text = Replace(Replace(run, "\r\n", "\r"), "\r", "\r\n");
+    text = Replace(text, " to 0x", "\r\nto 0x");
+    return Replace(text, "     ", " \r\n    ");
+}
+
+TraceCheck Check(const std::string& bytes) {
+    const auto messages = SplitTraceMessages(DecodeTraceText(bytes));
+    return CheckTrace(messages, RunExpectedExercise(MappedBase(messages)));
+}
+
+std::string Summary(const TraceCheck& check) {
+    std::string text = check.order.summary + " | " + check.registers.summary + " |";
+    for (const auto& detail : check.order.details) text += " " + detail;
+    for (const auto& detail : check.registers.details) text += " " + detail;
+    return text;
+}
+
+TEST(TraceForms, EveryWayOfSavingAWholeRunReadsAsThatRun) {
+    const std::string run = expected::WholeRun(kBase, 2);
+    const struct {
+        const char* form;
+        std::string bytes;
+    } forms[] = {
+        {"as sent: \\r\\n and bare \\r", run},
+        {"\\n only", Replace(Replace(run, "\r\n", "\n"), "\r", "\n")},
+        {"\\r only", Replace(run, "\r\n", "\r")},
+        {"every \\r made \\r\\n", Replace(Replace(run, "\r\n", "\r"), "\r", "\r\n")},
+        {"each message on its own line", MessagePerLine(run)},
+        {"each line stamped by the debugger", "12 PID:3 TID:4 " + Replace(MessagePerLine(run), "\r\n", "\r\n12 PID:3 TID:4 ")},
+        {"UTF-8 with a byte-order mark", "\xEF\xBB\xBF" + run},
+        {"UTF-16LE with a byte-order mark", Utf16(MessagePerLine(run), true, true)},
+        {"UTF-16LE without one", Utf16(run, true, false)},
+        {"UTF-16BE with a byte-order mark", Utf16(run, false, true)},
+        {"UTF-16BE without one", Utf16(MessagePerLine(run), false, false)},
+    };
+    for (const auto& form : forms) {
+        SCOPED_TRACE(form.form);
+        const TraceCheck check = Check(form.bytes);
+        EXPECT_EQ(check.order.status, Status::Ok) << Summary(check);
+        EXPECT_EQ(check.registers.summary, "8 reports, each update did what it asked") << Summary(check);
+        ASSERT_EQ(check.samples.size(), 600u);
+        EXPECT_EQ(check.samples.back().value, 2u);
+        EXPECT_EQ(check.samples.back().number, 600u);
+        // The last sample is read 599 steps of 10 ms after the write phase.
+        EXPECT_EQ(check.samples.back().afterWriteEndUs, 5990000u);
+    }
+    EXPECT_EQ(DetectEncoding(Utf16(run, false, false)), TextEncoding::Utf16Be);
+    EXPECT_EQ(DetectEncoding(Utf16(run, true, false)), TextEncoding::Utf16Le);
+}
+
+TEST(TraceForms, ACutOffTraceIsReportedAsCutOffNotAsAFault) {
+    const std::string run = expected::WholeRun(kBase, 1);
+    const auto firstRead = run.find("Read value");
+    const struct {
+        const char* form;
+        std::string text;
+        const char* detail;
+    } cuts[] = {
+        // A terminal opened late: mid-message, in the write phase.
+        {"starts mid-run", run.substr(run.find("Writing 0x02") + 3), "starts at write step 4 of 120"},
+        {"ends mid-run", run.substr(0, firstRead + 100 * 17 + 5), "ends after sample 100 of 600"},
+        {"UTF-16 cut after an odd byte", Utf16(run, true, true).substr(0, 2 * firstRead + 1),
+         "ends after the 3rd -SetDirection()"},
+    };
+    for (const auto& cut : cuts) {
+        SCOPED_TRACE(cut.form);
+        const TraceCheck check = Check(cut.text);
+        EXPECT_EQ(check.order.status, Status::Incomplete) << Summary(check);
+        EXPECT_NE(Summary(check).find(cut.detail), std::string::npos) << Summary(check);
+        EXPECT_NE(check.registers.status, Status::Fault) << Summary(check);
+        for (const auto& sample : check.samples) EXPECT_EQ(sample.value, 1u);
+    }
+}
+
+TEST(TraceChecks, RegisterAndOrderFaultsAreNamed) {
+    using expected::RegisterReport;
+    const std::string run = expected::WholeRun(kBase, 0);
+    const std::string gafr2 = RegisterReport("GAFR2_U", 0, 0);
+    const struct {
+        const char* fault;
+        std::string trace;
+        int line;  // -1: no line named
+        const char* finding;
+    } cases[] = {
+        {"GPDR1 bit does not set", Replace(run, RegisterReport("GPDR1", 0, 2), RegisterReport("GPDR1", 0, 0)), 0,
+         "GPIO33 could not be made an output: GPDR1 bit 1 reads 0"},
+        {"GAFR2_U field does not clear", Replace(run, gafr2, RegisterReport("GAFR2_U", 2, 2)), 1,
+         "GPIO80 is still in alternate function 2: GAFR2_U bits 1:0"},
+        {"GPDR2 changes between reports",
+         Replace(run, RegisterReport("GPDR2", 0x10000, 0), RegisterReport("GPDR2", 0x10400, 0x400)), -1,
+         "something else on the board drives the register"},
+        {"other bits change during an update", Replace(run, gafr2, RegisterReport("GAFR2_U", 0, 0x30)), -1,
+         "bits 0x00000030 of GAFR2_U changed during its update"},
+        {"mapping refused", "+TolvarGPIOTest\r\n+TolvarGPIO(3)\r\nError! at VirtualCopy()\r\n-TolvarGPIO()\r\n",
+         -1, "could not map the GPIO registers: Error! at VirtualCopy()"},
+        {"a pattern out of order", Replace(run, "Writing 0x01\rWriting 0x02", "Writing 0x02\rWriting 0x01"), -1,
+         "message 16 is Writing 0x02"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        const TraceCheck check = Check(c.trace);
+        const std::string summary = Summary(check);
+        EXPECT_TRUE(check.order.status == Status::Fault || check.registers.status == Status::Fault) << summary;
+        EXPECT_NE(summary.find(c.finding), std::string::npos) << summary;
+        bool lineNamed = false;
+        for (const auto& note : check.registers.lineNotes) lineNamed |= note.line == c.line && note.status == Status::Fault;
+        EXPECT_EQ(lineNamed, c.line >= 0) << summary;
+    }
+}
+
+TEST(TraceChecks, ReadPhaseLevelsPerLineWithWhenTheyChange) {
+    std::string run = expected::WholeRun(kBase, 0);
+    // GPIO33 goes high from sample 251 on, 2.5 s into the read phase.
+    const auto firstRead = run.find("Read value");
+    for (std::size_t i = 250; i < 600; ++i) run.replace(firstRead + i * 17 + 12, 4, "0x02");
+    const TraceCheck check = Check(run);
+    ASSERT_EQ(check.readPhase.lineNotes.size(), 2u);
+    EXPECT_EQ(check.readPhase.lineNotes[0].text,
+              "reads high in 350 of 600 samples, 1 change(s): high from sample 251 (2.500 s into the read phase)");
+    EXPECT_EQ(check.readPhase.lineNotes[1].text, "reads low in all 600 samples");
+}
+
+}  // namespace
+}  // namespace gpio_check

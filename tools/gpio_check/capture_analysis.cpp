@@ -1,0 +1,736 @@
+#include "capture_analysis.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <iterator>
+
+#include "trace_check.h"
+
+namespace gpio_check {
+namespace {
+
+constexpr double kPsPerSecond = 1e12;
+constexpr double kPsPerMs = 1e9;
+// The middle of a step, where its level is taken: clear of edges that come
+// early or late.
+constexpr double kStepMargin = 0.1;
+constexpr std::size_t kShownSteps = 4;
+constexpr std::size_t kLargestMissingRun = 3;
+
+struct Segment {
+    double start;
+    double end;
+    Level level;
+};
+using Segments = std::vector<Segment>;
+
+std::string Seconds(double ps) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f s", ps / kPsPerSecond);
+    return text;
+}
+
+std::string Milliseconds(double ps) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f ms", ps / kPsPerMs);
+    return text;
+}
+
+const char* LevelWord(Level level) {
+    switch (level) {
+    case Level::Low: return "low";
+    case Level::High: return "high";
+    case Level::Unknown: return "unknown (x)";
+    case Level::Undriven: return "undriven (z)";
+    }
+    return "?";
+}
+
+Segments ToSegments(const CapturedLine& line, double endPs) {
+    Segments segments;
+    for (std::size_t i = 0; i < line.changes.size(); ++i) {
+        const double start = static_cast<double>(line.changes[i].timePs);
+        const double end = i + 1 < line.changes.size() ? static_cast<double>(line.changes[i + 1].timePs) : endPs;
+        if (end <= start && i + 1 < line.changes.size()) continue;
+        if (!segments.empty() && segments.back().level == line.changes[i].level) {
+            segments.back().end = std::max(end, segments.back().end);
+        } else {
+            segments.push_back({start, std::max(start, end), line.changes[i].level});
+        }
+    }
+    return segments;
+}
+
+// Pulses shorter than `shortestPs` folded into the level around them.
+Segments WithoutGlitches(const Segments& segments, double shortestPs) {
+    Segments clean;
+    for (std::size_t i = 0; i < segments.size(); ++i) {
+        const Segment& s = segments[i];
+        const bool glitch = s.end - s.start < shortestPs && !clean.empty() && i + 1 < segments.size() &&
+                            clean.back().level == segments[i + 1].level;
+        if (glitch) continue;
+        if (!clean.empty() && clean.back().level == s.level) {
+            clean.back().end = s.end;
+        } else {
+            if (!clean.empty()) clean.back().end = s.start;
+            clean.push_back(s);
+        }
+    }
+    return clean;
+}
+
+// The level that holds longest between two times.
+Level MajorityLevel(const Segments& segments, double from, double to) {
+    std::array<double, 4> time{};
+    auto it = std::upper_bound(segments.begin(), segments.end(), from,
+                               [](double t, const Segment& s) { return t < s.start; });
+    if (it != segments.begin()) --it;
+    for (; it != segments.end() && it->start < to; ++it) {
+        const double overlap = std::min(to, it->end) - std::max(from, it->start);
+        if (overlap <= 0) continue;
+        const int index = it->level == Level::Low ? 0 : it->level == Level::High ? 1 : it->level == Level::Unknown ? 2 : 3;
+        time[static_cast<std::size_t>(index)] += overlap;
+    }
+    const auto most = std::max_element(time.begin(), time.end()) - time.begin();
+    static constexpr Level kLevels[] = {Level::Low, Level::High, Level::Unknown, Level::Undriven};
+    return kLevels[most];
+}
+
+bool Expected(const WritePlan& plan, int line, std::size_t step) {
+    return (plan.patterns[step] & kLineBits[line]) != 0;
+}
+
+bool Agrees(Level observed, bool high) { return observed == (high ? Level::High : Level::Low); }
+
+// Each line's level in each step, for one placing of the steps.
+struct StepLevels {
+    std::array<std::vector<Level>, kLineCount> level;
+    std::vector<bool> captured;
+    std::size_t capturedCount = 0;
+};
+
+StepLevels LevelsOfSteps(const std::array<Segments, kLineCount>& lines, double endPs, double firstPs,
+                         double stepPs, std::size_t steps) {
+    StepLevels result;
+    result.captured.assign(steps, false);
+    for (auto& level : result.level) level.assign(steps, Level::Unknown);
+    for (std::size_t s = 0; s < steps; ++s) {
+        const double from = firstPs + (static_cast<double>(s) + kStepMargin) * stepPs;
+        const double to = firstPs + (static_cast<double>(s) + 1 - kStepMargin) * stepPs;
+        if (from < 0 || to > endPs) continue;
+        result.captured[s] = true;
+        ++result.capturedCount;
+        for (int line = 0; line < kLineCount; ++line) {
+            result.level[static_cast<std::size_t>(line)][s] = MajorityLevel(lines[static_cast<std::size_t>(line)], from, to);
+        }
+    }
+    return result;
+}
+
+// How a line's levels relate to the patterns, in the order preferred on a tie.
+enum Reading { kFollows, kOtherLine, kInverted, kReadingCount };
+
+std::array<std::size_t, kReadingCount> Agreements(const StepLevels& steps, const WritePlan& plan, int line) {
+    std::array<std::size_t, kReadingCount> count{};
+    const auto& levels = steps.level[static_cast<std::size_t>(line)];
+    for (std::size_t s = 0; s < levels.size(); ++s) {
+        if (!steps.captured[s]) continue;
+        if (Agrees(levels[s], Expected(plan, line, s))) ++count[kFollows];
+        if (Agrees(levels[s], Expected(plan, 1 - line, s))) ++count[kOtherLine];
+        if (Agrees(levels[s], !Expected(plan, line, s))) ++count[kInverted];
+    }
+    return count;
+}
+
+// A placing is better the more steps it explains, by any reading of each
+// line, and the fewer it contradicts.
+long Score(const StepLevels& steps, const WritePlan& plan) {
+    long score = 0;
+    for (int line = 0; line < kLineCount; ++line) {
+        const auto count = Agreements(steps, plan, line);
+        std::size_t best = 0;
+        int preference = 0;
+        for (int r = 0; r < kReadingCount; ++r) {
+            if (count[static_cast<std::size_t>(r)] > best) {
+                best = count[static_cast<std::size_t>(r)];
+                preference = kReadingCount - r;
+            }
+        }
+        const long contradicted = static_cast<long>(steps.capturedCount) - static_cast<long>(best);
+        score += 8 * (static_cast<long>(best) - contradicted) + preference;
+    }
+    return score;
+}
+
+std::vector<double> UnionEdges(const std::array<Segments, kLineCount>& lines) {
+    std::vector<double> edges;
+    for (const Segments& segments : lines) {
+        for (std::size_t i = 1; i < segments.size(); ++i) edges.push_back(segments[i].start);
+    }
+    std::sort(edges.begin(), edges.end());
+    return edges;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// The step edges of the write phase, by step number, fitted to a straight
+// line: where the first step starts and how long a step takes.
+struct Boundary {
+    std::size_t step;
+    double timePs;
+};
+
+std::vector<Boundary> Boundaries(const std::vector<double>& edges, double firstPs, double stepPs,
+                                 std::size_t steps) {
+    std::vector<Boundary> boundaries;
+    for (double edge : edges) {
+        const double position = (edge - firstPs) / stepPs;
+        const long step = std::lround(position);
+        if (step < 1 || static_cast<std::size_t>(step) >= steps) continue;
+        if (std::fabs(position - static_cast<double>(step)) > 0.2) continue;
+        if (!boundaries.empty() && boundaries.back().step == static_cast<std::size_t>(step)) continue;
+        boundaries.push_back({static_cast<std::size_t>(step), edge});
+    }
+    return boundaries;
+}
+
+void FitLine(const std::vector<Boundary>& boundaries, double& firstPs, double& stepPs) {
+    if (boundaries.size() < 2) return;
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    const double n = static_cast<double>(boundaries.size());
+    // Relative to the first boundary, so the sums keep their precision.
+    const double x0 = static_cast<double>(boundaries.front().step), y0 = boundaries.front().timePs;
+    for (const Boundary& b : boundaries) {
+        const double x = static_cast<double>(b.step) - x0, y = b.timePs - y0;
+        sx += x;
+        sy += y;
+        sxx += x * x;
+        sxy += x * y;
+    }
+    const double denominator = n * sxx - sx * sx;
+    if (denominator <= 0) return;
+    stepPs = (n * sxy - sx * sy) / denominator;
+    firstPs = y0 + (sy - stepPs * sx) / n - stepPs * x0;
+}
+
+std::string StepList(const std::vector<std::size_t>& steps) {
+    std::string text;
+    for (std::size_t i = 0; i < steps.size() && i < kShownSteps; ++i) {
+        text += (i > 0 ? ", " : "") + std::to_string(steps[i] + 1);
+    }
+    if (steps.size() > kShownSteps) text += ", ...";
+    return text;
+}
+
+// "step 7" or "steps 1 to 41", numbered from 1.
+std::string StepRange(std::size_t first, std::size_t last) {
+    return first == last ? "step " + std::to_string(first) + " is"
+                         : "steps " + std::to_string(first) + " to " + std::to_string(last) + " are";
+}
+
+class Analyser {
+public:
+    Analyser(const Capture& capture, const WritePlan& plan, CaptureAnalysis& out)
+        : capture_(capture), plan_(plan), out_(out), endPs_(static_cast<double>(capture.endPs)) {
+        for (int line = 0; line < kLineCount; ++line) {
+            raw_[static_cast<std::size_t>(line)] = ToSegments(LineOf(capture, line), endPs_);
+        }
+    }
+
+    void Run() {
+        const double nominal = static_cast<double>(plan_.stepPs);
+        for (std::size_t line = 0; line < raw_.size(); ++line) {
+            clean_[line] = WithoutGlitches(raw_[line], kGlitchFraction * nominal);
+        }
+        if (!PlaceSteps()) {
+            NoWritePhase();
+            return;
+        }
+        out_.writePhaseFound = true;
+        gridStartPs_ = out_.firstStepPs;
+        steps_ = LevelsOfSteps(clean_, endPs_, out_.firstStepPs, out_.stepPs, plan_.patterns.size());
+        out_.writeEndPs = out_.firstStepPs + static_cast<double>(plan_.patterns.size()) * out_.stepPs;
+        JudgeLines();
+        MeasurePeriod();
+        FindGlitches();
+        DescribeReadPhase();
+    }
+
+private:
+    // Finds where the steps are: the step length from the gaps between
+    // edges, then the placing that explains the most steps.
+    bool PlaceSteps() {
+        const double nominal = static_cast<double>(plan_.stepPs);
+        edges_ = UnionEdges(clean_);
+        std::vector<double> gaps;
+        for (std::size_t i = 1; i < edges_.size(); ++i) {
+            const double gap = edges_[i] - edges_[i - 1];
+            if (gap > 0.2 * nominal && gap < 5 * nominal) gaps.push_back(gap);
+        }
+        if (gaps.size() < 2) return false;
+        // With one line stuck the other changes only every other step.
+        const double typical = Median(gaps);
+        double step = typical;
+        for (int n = 2; n <= 4; ++n) {
+            if (std::fabs(typical / n - nominal) < std::fabs(step - nominal)) step = typical / n;
+        }
+        const std::size_t count = plan_.patterns.size();
+        long bestScore = 0;
+        double bestFirst = 0;
+        bool placed = false;
+        const std::size_t anchors[] = {0, 1, edges_.size() - 1};
+        for (std::size_t anchor : anchors) {
+            if (anchor >= edges_.size()) continue;
+            for (std::size_t k = 0; k <= count; ++k) {
+                const double first = edges_[anchor] - static_cast<double>(k) * step;
+                const StepLevels levels = LevelsOfSteps(clean_, endPs_, first, step, count);
+                if (levels.capturedCount == 0) continue;
+                // Steps seen outside the phase are steps it fails to explain.
+                const double slack = 0.25 * step;
+                const double end = first + static_cast<double>(count) * step;
+                const long outside = static_cast<long>(
+                    std::count_if(edges_.begin(), edges_.end(),
+                                  [&](double e) { return e < first - slack || e > end + slack; }));
+                const long score = Score(levels, plan_) - 8 * outside;
+                if (!placed || score > bestScore) {
+                    bestScore = score;
+                    bestFirst = first;
+                    placed = true;
+                }
+            }
+        }
+        out_.firstStepPs = bestFirst;
+        out_.stepPs = step;
+        boundaries_ = Boundaries(edges_, bestFirst, step, count);
+        FitLine(boundaries_, out_.firstStepPs, out_.stepPs);
+        boundaries_ = Boundaries(edges_, out_.firstStepPs, out_.stepPs, count);
+        return placed;
+    }
+
+    void NoWritePhase() {
+        CheckResult& result = out_.writePhase;
+        const double runPs = static_cast<double>(plan_.patterns.size() * plan_.stepPs);
+        if (endPs_ < runPs) {
+            result.Raise(Status::Incomplete);
+            result.summary = "no write phase found in " + Seconds(endPs_) +
+                             " of capture, shorter than the write phase";
+        } else {
+            result.summary = "no write phase: the lines do not step through the patterns in " +
+                             Seconds(endPs_) + " of capture";
+            for (int line = 0; line < kLineCount; ++line) {
+                const Segments& segments = clean_[static_cast<std::size_t>(line)];
+                if (segments.size() == 1) {
+                    result.Note(line, Status::Fault,
+                                std::string("stuck ") + LevelWord(segments.front().level) +
+                                    ": never changes in the whole capture");
+                } else {
+                    result.Note(line, Status::Fault, "changes " + std::to_string(segments.size() - 1) +
+                                                         " times, never in the program's steps");
+                }
+                Mark(line, 0, endPs_, "no write phase");
+            }
+            result.details.push_back("either the lines are stuck, or the program did not run while capturing");
+        }
+        out_.period.Raise(Status::Incomplete);
+        out_.period.summary = "not measured: no write phase";
+        out_.glitches.summary = "not looked for: no write phase";
+        out_.glitches.Raise(Status::Incomplete);
+        out_.readPhase.Raise(Status::Incomplete);
+        out_.readPhase.summary = "not found: no write phase before it";
+    }
+
+    void Mark(int line, double from, double to, const std::string& text) {
+        out_.marks.push_back({line, from, to, text});
+    }
+
+    // Where placed step `step` starts.
+    double StepStart(std::size_t step) const { return gridStartPs_ + static_cast<double>(step) * out_.stepPs; }
+
+    // Where the board skipped steps: placed step s shows planned step
+    // s + before up to `from`, s + after from there on.
+    struct Skip {
+        std::size_t from = SIZE_MAX;
+        long before = 0;
+        long after = 0;
+    };
+
+    std::vector<std::size_t> WrongSteps(int line, const Skip& skip) const {
+        std::vector<std::size_t> wrong;
+        const auto& levels = steps_.level[static_cast<std::size_t>(line)];
+        for (std::size_t s = 0; s < levels.size(); ++s) {
+            if (!steps_.captured[s]) continue;
+            const long planned = static_cast<long>(s) + (s >= skip.from ? skip.after : skip.before);
+            if (planned < 0 || planned >= static_cast<long>(plan_.patterns.size())) continue;
+            if (!Agrees(levels[s], Expected(plan_, line, static_cast<std::size_t>(planned)))) wrong.push_back(s);
+        }
+        return wrong;
+    }
+
+    void JudgeLines() {
+        CheckResult& result = out_.writePhase;
+        const std::size_t count = plan_.patterns.size();
+        std::size_t firstCaptured = count, lastCaptured = 0;
+        for (std::size_t s = 0; s < count; ++s) {
+            if (!steps_.captured[s]) continue;
+            firstCaptured = std::min(firstCaptured, s);
+            lastCaptured = s;
+        }
+        if (firstCaptured > 0) {
+            result.Raise(Status::Incomplete);
+            result.details.push_back("the capture starts after the write phase began (it would have begun at " +
+                                     Seconds(out_.firstStepPs) + "): " + StepRange(1, firstCaptured) +
+                                     " not in it");
+        }
+        if (lastCaptured + 1 < count) {
+            result.Raise(Status::Incomplete);
+            result.details.push_back("the capture ends before the write phase does: " +
+                                     StepRange(lastCaptured + 2, count) + " not in it");
+        }
+        if (FindShort()) return;
+        FindMissingSteps();
+        std::array<std::vector<std::size_t>, kLineCount> wrong;
+        for (int line = 0; line < kLineCount; ++line) {
+            wrong[static_cast<std::size_t>(line)] = WrongSteps(line, skip_);
+        }
+        const auto agree33 = Agreements(steps_, plan_, 0);
+        const auto agree80 = Agreements(steps_, plan_, 1);
+        const std::size_t n = steps_.capturedCount;
+        if (!wrong[0].empty() && !wrong[1].empty() && agree33[kOtherLine] == n && agree80[kOtherLine] == n) {
+            result.details.push_back("GPIO33 shows GPIO80's pattern and GPIO80 shows GPIO33's in every step");
+            for (int line = 0; line < kLineCount; ++line) {
+                result.Note(line, Status::Fault, "swapped with the other line: carries " +
+                                                     std::string(kLineNames[1 - line]) + "'s pattern");
+                Mark(line, StepStart(0), out_.writeEndPs, "swapped");
+            }
+            result.summary = "the two lines are swapped";
+            return;
+        }
+        for (int line = 0; line < kLineCount; ++line) JudgeLine(line, wrong[static_cast<std::size_t>(line)]);
+        if (result.summary.empty()) {
+            std::string faults;
+            for (const LineNote& note : result.lineNotes) {
+                if (note.status != Status::Fault) continue;
+                faults += (faults.empty() ? "" : "; ") + std::string(kLineNames[note.line]) + " " +
+                          note.text.substr(0, note.text.find(':'));
+            }
+            result.summary = faults.empty() ? std::to_string(n) + " steps found, both lines follow the patterns"
+                                            : faults;
+        }
+    }
+
+    void JudgeLine(int line, const std::vector<std::size_t>& wrong) {
+        CheckResult& result = out_.writePhase;
+        const std::string name = kLineNames[line];
+        const auto& levels = steps_.level[static_cast<std::size_t>(line)];
+        const auto agree = Agreements(steps_, plan_, line);
+        const std::size_t n = steps_.capturedCount;
+        std::size_t low = 0, high = 0;
+        for (std::size_t s = 0; s < levels.size(); ++s) {
+            if (!steps_.captured[s]) continue;
+            low += levels[s] == Level::Low;
+            high += levels[s] == Level::High;
+        }
+        if (wrong.empty()) {
+            result.Note(line, Status::Ok, "follows the patterns in all " + std::to_string(n) + " steps");
+            return;
+        }
+        std::string text;
+        bool wholeLine = true;  // one reading explains every step
+        if (low == n) {
+            text = "stuck low: low in all " + std::to_string(n) + " steps";
+        } else if (high == n) {
+            text = "stuck high: high in all " + std::to_string(n) + " steps";
+        } else if (agree[kInverted] == n) {
+            text = "inverted: the opposite level in all " + std::to_string(n) + " steps";
+        } else if (agree[kOtherLine] == n) {
+            text = std::string("carries ") + kLineNames[1 - line] + "'s pattern in all " + std::to_string(n) + " steps";
+        } else {
+            text = "wrong level in " + std::to_string(wrong.size()) + " of " + std::to_string(n) +
+                   " steps: " + StepList(wrong);
+            wholeLine = false;
+        }
+        result.Note(line, Status::Fault, text);
+        result.details.push_back(name + " " + text);
+        const std::string label = text.substr(0, text.find(':'));
+        if (wholeLine) {
+            Mark(line, StepStart(wrong.front()), StepStart(wrong.back() + 1), label);
+            return;
+        }
+        for (std::size_t i = 0; i < wrong.size(); ++i) {
+            // One mark for each run of wrong steps.
+            std::size_t last = i;
+            while (last + 1 < wrong.size() && wrong[last + 1] == wrong[last] + 1) ++last;
+            Mark(line, StepStart(wrong[i]), StepStart(wrong[last] + 1), label);
+            i = last;
+        }
+    }
+
+    // Both lines at one level in every step, where the patterns differ.
+    bool FindShort() {
+        CheckResult& result = out_.writePhase;
+        bool differ = false, changes = false;
+        Level whereDiffer = Level::Low;
+        bool oneLevel = true;
+        for (std::size_t s = 0; s < plan_.patterns.size(); ++s) {
+            if (!steps_.captured[s]) continue;
+            if (steps_.level[0][s] != steps_.level[1][s]) return false;
+            if (s > 0 && steps_.captured[s - 1] && steps_.level[0][s] != steps_.level[0][s - 1]) changes = true;
+            if (Expected(plan_, 0, s) != Expected(plan_, 1, s)) {
+                if (differ && steps_.level[0][s] != whereDiffer) oneLevel = false;
+                whereDiffer = steps_.level[0][s];
+                differ = true;
+            }
+        }
+        if (!differ || !changes) return false;
+        std::string how = oneLevel ? std::string("where the patterns differ both are ") + LevelWord(whereDiffer)
+                                   : std::string("both show the same level in every step");
+        result.summary = "the two lines are shorted together";
+        result.details.push_back("GPIO33 and GPIO80 have one level in every step; " + how);
+        for (int line = 0; line < kLineCount; ++line) {
+            result.Note(line, Status::Fault, "shorted to " + std::string(kLineNames[1 - line]) + ": " + how);
+            Mark(line, StepStart(0), out_.writeEndPs, "shorted");
+        }
+        return true;
+    }
+
+    // Steps the board never showed: from some step on, the levels are
+    // those of a later step of the patterns. The steps may have been
+    // placed by the part before the gap or by the part after it.
+    void FindMissingSteps() {
+        const std::size_t count = plan_.patterns.size();
+        const auto wrongCount = [&](const Skip& skip) {
+            std::size_t wrong = 0;
+            for (int line = 0; line < kLineCount; ++line) wrong += WrongSteps(line, skip).size();
+            return wrong;
+        };
+        const std::size_t plain = wrongCount(Skip{});
+        if (plain < 4) return;
+        // A line that is stuck, inverted or the other's is the simpler
+        // reading: an inverted GPIO33 also looks like two steps skipped.
+        bool everyLineRead = true;
+        for (int line = 0; line < kLineCount; ++line) {
+            const auto agree = Agreements(steps_, plan_, line);
+            std::size_t low = 0, high = 0;
+            for (std::size_t s = 0; s < count; ++s) {
+                if (!steps_.captured[s]) continue;
+                low += steps_.level[static_cast<std::size_t>(line)][s] == Level::Low;
+                high += steps_.level[static_cast<std::size_t>(line)][s] == Level::High;
+            }
+            const std::size_t n = steps_.capturedCount;
+            everyLineRead = everyLineRead && (low == n || high == n || agree[kFollows] == n ||
+                                              agree[kInverted] == n || agree[kOtherLine] == n);
+        }
+        if (everyLineRead) return;
+        std::size_t best = plain;
+        Skip bestSkip;
+        for (long missing = 1; missing <= static_cast<long>(kLargestMissingRun); ++missing) {
+            for (std::size_t from = 1; from + 1 < count; ++from) {
+                for (const Skip skip : {Skip{from, 0, missing}, Skip{from, -missing, 0}}) {
+                    const std::size_t wrong = wrongCount(skip);
+                    if (wrong < best) {
+                        best = wrong;
+                        bestSkip = skip;
+                    }
+                }
+            }
+        }
+        if (best > 2 || best + 4 > plain) return;
+        skip_ = bestSkip;
+        const long missing = bestSkip.after - bestSkip.before;
+        out_.missingSteps = static_cast<std::size_t>(missing);
+        // The phase starts where planned step 0 is, and ends that many steps early.
+        const double gapPs = StepStart(bestSkip.from);
+        out_.firstStepPs -= static_cast<double>(bestSkip.before) * out_.stepPs;
+        out_.writeEndPs = out_.firstStepPs + static_cast<double>(count - out_.missingSteps) * out_.stepPs;
+        const long lastShown = static_cast<long>(bestSkip.from) + bestSkip.before;
+        CheckResult& result = out_.writePhase;
+        result.Raise(Status::Fault);
+        const std::string text = std::to_string(missing) + " step(s) missing: after step " +
+                                 std::to_string(lastShown) + " the lines go on with step " +
+                                 std::to_string(lastShown + missing + 1) + " at " + Seconds(gapPs);
+        result.summary = text;
+        result.details.push_back(text + "; the write phase ends " + std::to_string(missing) +
+                                 " step(s) early, at " + Seconds(out_.writeEndPs));
+        for (int line = 0; line < kLineCount; ++line) {
+            Mark(line, gapPs - 0.05 * out_.stepPs, gapPs + 0.05 * out_.stepPs, "steps missing");
+        }
+    }
+
+    void MeasurePeriod() {
+        CheckResult& result = out_.period;
+        std::vector<double> perStep;
+        for (std::size_t i = 1; i < boundaries_.size(); ++i) {
+            const Boundary& a = boundaries_[i - 1];
+            const Boundary& b = boundaries_[i];
+            perStep.push_back((b.timePs - a.timePs) / static_cast<double>(b.step - a.step));
+        }
+        const double nominal = static_cast<double>(plan_.stepPs);
+        char tolerance[64];
+        std::snprintf(tolerance, sizeof tolerance, "%s +/- %.0f %%", Milliseconds(nominal).c_str(),
+                      kPeriodTolerance * 100);
+        if (perStep.empty()) {
+            result.Raise(Status::Incomplete);
+            result.summary = "not measured: fewer than two step edges";
+            return;
+        }
+        const double median = Median(perStep);
+        const double least = *std::min_element(perStep.begin(), perStep.end());
+        const double greatest = *std::max_element(perStep.begin(), perStep.end());
+        result.summary = "median " + Milliseconds(median) + " (least " + Milliseconds(least) + ", greatest " +
+                         Milliseconds(greatest) + ") from " + std::to_string(boundaries_.size()) +
+                         " step edges, against " + tolerance;
+        const auto outside = [&](double value) { return std::fabs(value - nominal) > kPeriodTolerance * nominal; };
+        if (outside(median)) {
+            result.Raise(Status::Fault);
+            char text[160];
+            std::snprintf(text, sizeof text,
+                          "the steps take %.1f %% %s than the program asks: the board's clock or timer runs %s",
+                          std::fabs(median - nominal) / nominal * 100, median > nominal ? "longer" : "less",
+                          median > nominal ? "slow" : "fast");
+            result.details.push_back(text);
+        } else if (outside(least) || outside(greatest)) {
+            result.Raise(Status::Fault);
+            result.details.push_back("some steps fall outside " + std::string(tolerance) +
+                                     ": the step timing is uneven");
+        }
+    }
+
+    void FindGlitches() {
+        CheckResult& result = out_.glitches;
+        const double shortest = kGlitchFraction * out_.stepPs;
+        const double from = std::max(0.0, out_.firstStepPs), to = out_.writeEndPs;
+        std::size_t total = 0;
+        for (int line = 0; line < kLineCount; ++line) {
+            const Segments& segments = raw_[static_cast<std::size_t>(line)];
+            std::vector<double> times;
+            for (std::size_t i = 1; i + 1 < segments.size(); ++i) {
+                const Segment& s = segments[i];
+                if (s.end - s.start >= shortest || s.start < from || s.end > to) continue;
+                times.push_back(s.start);
+                Mark(line, s.start - 0.02 * out_.stepPs, s.end + 0.02 * out_.stepPs, "glitch");
+            }
+            if (times.empty()) continue;
+            total += times.size();
+            const std::string text = std::to_string(times.size()) + " glitch(es) shorter than " +
+                                     Milliseconds(shortest) + ", the first at " + Seconds(times.front());
+            result.Note(line, Status::Fault, text);
+            result.details.push_back(std::string(kLineNames[line]) + ": " + text);
+        }
+        result.summary = total == 0 ? "no pulse shorter than " + Milliseconds(shortest) + " in the write phase"
+                                    : std::to_string(total) + " pulse(s) far shorter than a step";
+    }
+
+    void DescribeReadPhase() {
+        CheckResult& result = out_.readPhase;
+        const double start = out_.writeEndPs;
+        const double length = static_cast<double>(plan_.sampleStepPs * plan_.samples);
+        if (start >= endPs_) {
+            result.Raise(Status::Incomplete);
+            result.summary = "not captured: the capture ends before it";
+            return;
+        }
+        result.Raise(Status::Info);
+        const double captured = std::min(endPs_ - start, length);
+        if (endPs_ - start < length * 0.99) {
+            result.Raise(Status::Incomplete);
+            result.details.push_back("the capture ends " + Seconds(captured) + " into the read phase");
+        }
+        std::string summary;
+        for (int line = 0; line < kLineCount; ++line) {
+            const Segments& segments = raw_[static_cast<std::size_t>(line)];
+            std::string text;
+            std::size_t changes = 0;
+            Level first = LevelAt(LineOf(capture_, line), start + 0.001 * kPsPerMs);
+            for (const Segment& s : segments) {
+                if (s.start <= start + 0.001 * kPsPerMs || s.start >= start + captured) continue;
+                if (changes < kShownSteps) {
+                    text += std::string(changes == 0 ? "" : ", ") + LevelWord(s.level) + " from " +
+                            Seconds(s.start - start);
+                }
+                ++changes;
+            }
+            if (changes == 0) {
+                text = std::string(LevelWord(first)) + " throughout";
+            } else {
+                text = std::string(LevelWord(first)) + " at first, then " + text + (changes > kShownSteps ? ", ..." : "") +
+                       " (" + std::to_string(changes) + " change(s))";
+            }
+            result.Note(line, Status::Info, "pin " + text + " in the read phase");
+            result.details.push_back(std::string(kLineNames[line]) + " " + text + " (times from the phase's start)");
+            summary += (summary.empty() ? "" : "; ") + std::string(kLineNames[line]) + " " +
+                       (changes == 0 ? LevelWord(first) : "changing");
+        }
+        result.summary = Seconds(captured) + " captured: " + summary;
+    }
+
+    const Capture& capture_;
+    const WritePlan& plan_;
+    CaptureAnalysis& out_;
+    double endPs_;
+    std::array<Segments, kLineCount> raw_;
+    std::array<Segments, kLineCount> clean_;
+    std::vector<double> edges_;
+    std::vector<Boundary> boundaries_;
+    StepLevels steps_;
+    Skip skip_;
+    double gridStartPs_ = 0;
+};
+
+}  // namespace
+
+WritePlan PlanFromRun(const ExpectedRun& run) {
+    WritePlan plan;
+    std::uint64_t firstWriteUs = 0, firstReadUs = 0, secondReadUs = 0;
+    std::size_t reads = 0;
+    for (std::size_t i = 0; i < run.messages.size(); ++i) {
+        if (run.messages[i].kind == MessageKind::Writing) {
+            if (plan.patterns.empty()) firstWriteUs = run.timesUs[i];
+            plan.patterns.push_back(run.messages[i].value);
+        }
+        if (run.messages[i].kind == MessageKind::ReadValue) {
+            if (reads == 0) firstReadUs = run.timesUs[i];
+            if (reads == 1) secondReadUs = run.timesUs[i];
+            ++reads;
+        }
+    }
+    if (!plan.patterns.empty()) {
+        plan.stepPs = (run.writeEndUs - firstWriteUs) * 1000000 / plan.patterns.size();
+    }
+    plan.sampleStepPs = (secondReadUs - firstReadUs) * 1000000;
+    plan.samples = reads;
+    return plan;
+}
+
+CaptureAnalysis AnalyseCapture(const Capture& capture, const WritePlan& plan) {
+    CaptureAnalysis analysis;
+    Analyser(capture, plan, analysis).Run();
+    return analysis;
+}
+
+const CapturedLine& LineOf(const Capture& capture, int line) { return line == 0 ? capture.gpio33 : capture.gpio80; }
+
+namespace {
+// The first change after `timePs`.
+std::vector<LevelChange>::const_iterator ChangeAfter(const CapturedLine& line, double timePs) {
+    return std::upper_bound(line.changes.begin(), line.changes.end(), timePs,
+                            [](double t, const LevelChange& c) { return t < static_cast<double>(c.timePs); });
+}
+}  // namespace
+
+Level LevelAt(const CapturedLine& line, double timePs) {
+    if (line.changes.empty()) return Level::Unknown;
+    const auto after = ChangeAfter(line, timePs);
+    return after == line.changes.begin() ? line.changes.front().level : std::prev(after)->level;
+}
+
+bool SteadyBetween(const CapturedLine& line, double fromPs, double toPs) {
+    const auto after = ChangeAfter(line, fromPs);
+    return after == line.changes.end() || static_cast<double>(after->timePs) > toPs;
+}
+
+}  // namespace gpio_check

@@ -1,0 +1,65 @@
+#ifndef TOOLS_GPIO_CHECK_CAPTURE_ANALYSIS_H
+#define TOOLS_GPIO_CHECK_CAPTURE_ANALYSIS_H
+
+// A capture of GPIO33 and GPIO80 held against the write phase the program
+// runs: where its steps are, each line's level in each step against the
+// pattern, the step period, glitches, and the levels in the read phase.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "capture.h"
+#include "expected_run.h"
+#include "verdict.h"
+
+namespace gpio_check {
+
+// A step period within this fraction of the program's is on time.
+constexpr double kPeriodTolerance = 0.02;
+// A pulse shorter than this fraction of a step is a glitch.
+constexpr double kGlitchFraction = 0.1;
+
+// The write phase as the program runs it: the pattern of each step, in
+// order, and the length of a step, both taken from the expected run.
+struct WritePlan {
+    std::vector<std::uint32_t> patterns;
+    std::uint64_t stepPs = 0;
+    std::uint64_t sampleStepPs = 0;  // read phase
+    std::size_t samples = 0;
+};
+WritePlan PlanFromRun(const ExpectedRun& run);
+
+// A stretch of a line marked as wrong, for the diagram.
+struct FaultMark {
+    int line;
+    double startPs;
+    double endPs;
+    std::string text;
+};
+
+struct CaptureAnalysis {
+    bool writePhaseFound = false;
+    double firstStepPs = 0;  // may be before the capture starts
+    double stepPs = 0;       // as measured
+    std::size_t missingSteps = 0;
+    double writeEndPs = 0;   // where the lines are made inputs
+    CheckResult writePhase{"write phase (capture)"};
+    CheckResult period{"step period"};
+    CheckResult glitches{"glitches"};
+    CheckResult readPhase{"read phase (capture)"};
+    std::vector<FaultMark> marks;
+};
+
+CaptureAnalysis AnalyseCapture(const Capture& capture, const WritePlan& plan);
+
+// The level of a line at a time, and whether it holds from `fromPs` to `toPs`.
+Level LevelAt(const CapturedLine& line, double timePs);
+bool SteadyBetween(const CapturedLine& line, double fromPs, double toPs);
+
+const CapturedLine& LineOf(const Capture& capture, int line);
+
+}  // namespace gpio_check
+
+#endif  // TOOLS_GPIO_CHECK_CAPTURE_ANALYSIS_H

@@ -1,0 +1,134 @@
+// pxa-gpio-check: a real board's run of the exercise, as its trace and a
+// logic-analyser capture show it, held against the same routine on the
+// simulated board, with a diagnosis line by line.
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <ios>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "capture_analysis.h"
+#include "capture_reader.h"
+#include "check_diagram.h"
+#include "check_options.h"
+#include "check_report.h"
+#include "cross_check.h"
+#include "expected_run.h"
+#include "output_file.h"
+#include "trace_check.h"
+#include "trace_messages.h"
+#include "trace_text.h"
+
+namespace {
+
+constexpr int kBadUse = 2;
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "pxa-gpio-check: %s\n", message.c_str());
+    return kBadUse;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& error) {
+    errno = 0;
+    std::ifstream in(path, std::ios::binary);
+    if (in) {
+        try {
+            bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            if (!in.bad()) return true;
+        } catch (const std::ios_base::failure&) {
+            // A directory opens, then fails on the first read.
+        }
+    }
+    error = "cannot read '" + path + "': " + (errno != 0 ? std::strerror(errno) : "read error");
+    return false;
+}
+
+std::string RateText(std::uint64_t hz) {
+    if (hz % 1000000 == 0) return std::to_string(hz / 1000000) + " MHz";
+    if (hz % 1000 == 0) return std::to_string(hz / 1000) + " kHz";
+    return std::to_string(hz) + " Hz";
+}
+
+std::string SecondsText(std::uint64_t ps) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(ps) / 1e12);
+    return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace gpio_check;
+    const ParsedCheckArguments parsed = ParseCheckArguments(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.ok) {
+        Fail(parsed.error);
+        std::fprintf(stderr, "Try 'pxa-gpio-check --help'.\n");
+        return kBadUse;
+    }
+    const CheckOptions& options = parsed.options;
+    if (options.showHelp) {
+        std::fputs(CheckUsageText().c_str(), stdout);
+        return 0;
+    }
+
+    // The picture's file is made now, so an unwritable one shows before the work.
+    gpio_sim::OutputFile svg;
+    gpio_sim::RemoveTemporariesOnSignals();
+    std::string error;
+    if (!options.svgPath.empty() && !svg.Open(options.svgPath, error)) return Fail(error);
+
+    std::string heading = "pxa-gpio-check:";
+    std::vector<TraceMessage> messages;
+    if (!options.tracePath.empty()) {
+        std::string bytes;
+        if (!ReadWholeFile(options.tracePath, bytes, error)) return Fail(error);
+        messages = SplitTraceMessages(DecodeTraceText(bytes));
+        std::size_t recognised = 0;
+        for (const TraceMessage& message : messages) recognised += message.kind != MessageKind::Unrecognised;
+        if (recognised == 0) {
+            return Fail("'" + options.tracePath + "' holds no message of the program: is it the run's trace?");
+        }
+        heading += " trace " + options.tracePath + " (" + EncodingName(DetectEncoding(bytes)) + ", " +
+                   std::to_string(recognised) + " messages)";
+    }
+    Capture capture;
+    if (!options.capturePath.empty()) {
+        if (!ReadCaptureFile(options.capturePath, options.channels, capture, error)) return Fail(error);
+        heading += std::string(options.tracePath.empty() ? "" : ",") + " capture " + options.capturePath + " (" +
+                   SecondsText(capture.endPs) +
+                   (capture.sampleRateHz != 0 ? ", " + RateText(capture.sampleRateHz) : "") + ")";
+    }
+
+    const ExpectedRun expected = RunExpectedExercise(MappedBase(messages));
+    const WritePlan plan = PlanFromRun(expected);
+    std::vector<CheckResult> checks;
+    TraceCheck trace;
+    if (!options.tracePath.empty()) {
+        trace = CheckTrace(messages, expected);
+        checks.insert(checks.end(), {trace.order, trace.registers, trace.readPhase});
+    }
+    CaptureAnalysis analysis;
+    std::vector<FaultMark> marks;
+    if (!options.capturePath.empty()) {
+        analysis = AnalyseCapture(capture, plan);
+        checks.insert(checks.end(), {analysis.writePhase, analysis.period, analysis.glitches, analysis.readPhase});
+        marks = analysis.marks;
+    }
+    if (!options.tracePath.empty() && !options.capturePath.empty()) {
+        const CrossCheck cross = CheckTraceAgainstCapture(trace, capture, analysis, plan);
+        checks.push_back(cross.result);
+        marks.insert(marks.end(), cross.marks.begin(), cross.marks.end());
+    }
+
+    std::fputs(RenderReport(heading, checks).c_str(), stdout);
+    if (svg.IsOpen()) {
+        const std::string picture = RenderCheckDiagram(capture, analysis, marks, "captured: " + options.capturePath);
+        if (!svg.Commit(picture, error)) return Fail(error);
+    }
+    return ExitCodeFor(checks);
+}
