@@ -5,7 +5,8 @@
 # in either format, alone or with the trace, must name the fault and exit 1;
 # the trace alone cannot see the pins, exits 0 and shows what the inputs
 # read. The healthy board exits 0 from every one.
-# Skipped (77) without sigrok-cli unless GPIO_REQUIRE_WAVEFORM_TOOLS=1.
+# Skipped (77) without sigrok-cli, or with a checker built without .sr
+# support, unless GPIO_REQUIRE_WAVEFORM_TOOLS=1.
 set -uo pipefail
 check=$1
 sim=$2
@@ -17,6 +18,15 @@ fi
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 failures=0
+
+# A checker built without libsigrok's C++ bindings reads VCD only.
+"$sim" --clock simulated --vcd "$dir/run.vcd" >/dev/null && sigrok-cli -i "$dir/run.vcd" -I vcd -o "$dir/run.sr"
+"$check" --capture "$dir/run.sr" >"$dir/out" 2>&1
+if grep -q "cannot read sigrok sessions" "$dir/out"; then
+  echo "pxa-gpio-check was built without .sr support (Debian: libsigrokcxx-dev libglibmm-2.4-dev)" >&2
+  [[ ${GPIO_REQUIRE_WAVEFORM_TOOLS:-0} == 1 ]] && exit 1
+  exit 77
+fi
 
 expect() {  # expect CODE PATTERN ARGS...: the exit code and a line of the report (grep -E)
   local code=$1 pattern=$2
