@@ -152,6 +152,8 @@ struct FaultyBoard {
     std::uint64_t endUs;
 };
 
+void PrintTo(const FaultyBoard& board, std::ostream* out) { *out << board.name; }
+
 class ExerciseBoardFaultTest : public ExerciseRunTest, public ::testing::WithParamInterface<FaultyBoard> {};
 
 TEST_P(ExerciseBoardFaultTest, ShowsOnTheLinesAndInTheSamples) {

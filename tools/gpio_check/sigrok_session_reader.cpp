@@ -116,7 +116,20 @@ bool ReadSigrokSession(const std::string& path, const ChannelMap& channels, Capt
         } catch (const sigrok::Error&) {
             return fail("not a readable sigrok session (a damaged or cut-short archive?)");
         }
-        const auto devices = session->devices();
+        // Loading opens the session's device; closing it is the caller's
+        // part, and frees what the library holds for it.
+        struct DeviceCloser {
+            std::vector<std::shared_ptr<sigrok::Device>> devices;
+            ~DeviceCloser() {
+                for (const auto& device : devices) {
+                    try {
+                        device->close();
+                    } catch (const sigrok::Error&) {
+                    }
+                }
+            }
+        } closer{session->devices()};
+        const auto& devices = closer.devices;
         if (devices.empty()) return fail("not a sigrok session: no device in it");
         const auto device = devices.front();
 

@@ -168,8 +168,10 @@ bool ReadVcdFile(const std::string& path, const ChannelMap& channels, Capture& c
         if (reference == channels.gpio33) capture.gpio33.channel = reference;
         if (reference == channels.gpio80) capture.gpio80.channel = reference;
     }
-    if (!definitions) return fail(0, text.find('$') == std::string::npos ? "not a VCD: no header"
-                                                             : "the file ends in its header (cut short?)");
+    if (!definitions) {
+        return fail(0, text.find('$') == std::string::npos ? "not a VCD: no header"
+                                                           : "the file ends in its header (cut short?)");
+    }
     if (found.empty()) return fail(0, "no 1-bit $var: the file holds no logic channel");
     for (const auto* line : {&capture.gpio33, &capture.gpio80}) {
         if (line->channel.empty()) {

@@ -1,0 +1,284 @@
+// The capture readers against what pxa-gpio-sim and sigrok really write, and
+// against broken files: every change at its exact time, x and z kept in a
+// VCD, and a message, never a quiet empty capture, for a file that cannot be
+// read.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "capture_reader.h"
+#include "exercise_session.h"
+#include "vcd_writer.h"
+
+namespace {
+
+using namespace gpio_check;
+
+std::string Scratch(const std::string& name) {
+    return ::testing::TempDir() + "capture_reader_" + std::to_string(getpid()) + "_" + name;
+}
+
+std::string WriteFile(const std::string& name, const std::string& content) {
+    const std::string path = Scratch(name);
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+// "0@0 1@1000000": each change as level@picoseconds.
+std::string Changes(const CapturedLine& line) {
+    std::string text;
+    for (const auto& change : line.changes) {
+        text += (text.empty() ? "" : " ") + std::string(1, static_cast<char>(change.level)) + "@" +
+                std::to_string(change.timePs);
+    }
+    return text;
+}
+
+// A run on the simulated board: GPIO33 driven high in the read phase, so the
+// lines go through 0, 1 and z.
+struct SimulatedRun {
+    std::string vcdPath;
+    std::string changes33, changes80;  // as the recording has them, z kept
+};
+const SimulatedRun& SimulatorRun() {
+    static const SimulatedRun run = [] {
+        const auto result = gpio_sim::RunExerciseSession(
+            gpio_sim::ClockKind::Simulated, {{33, host::SimulatedBoard::OutsideDrive::High, 62500000}}, true);
+        SimulatedRun made;
+        made.vcdPath = WriteFile("run.vcd", gpio_sim::RenderVcd(result.recording, "test run"));
+        std::string* texts[] = {&made.changes33, &made.changes80};
+        for (std::size_t t = 0; t < 2; ++t) {
+            char shown = 0;
+            for (const auto& change : result.recording.Tracks()[t].changes) {
+                const char level = gpio_sim::VcdLevel(change.state);
+                if (level == shown) continue;
+                *texts[t] += (texts[t]->empty() ? "" : " ") + std::string(1, level) + "@" +
+                             std::to_string(change.timeUs * 1000000);
+                shown = level;
+            }
+        }
+        return made;
+    }();
+    return run;
+}
+
+struct Read {
+    bool ok;
+    Capture capture;
+    std::string error;
+};
+Read ReadPath(const std::string& path, const ChannelMap& channels = {}) {
+    Read read{};
+    read.ok = ReadCaptureFile(path, channels, read.capture, read.error);
+    return read;
+}
+
+TEST(CaptureReaderTest, ReadsPxaGpioSimsVcdChangeForChange) {
+    const Read read = ReadPath(SimulatorRun().vcdPath);
+    ASSERT_TRUE(read.ok) << read.error;
+    EXPECT_EQ(Changes(read.capture.gpio33), SimulatorRun().changes33);
+    EXPECT_EQ(Changes(read.capture.gpio80), SimulatorRun().changes80);
+    EXPECT_EQ(read.capture.gpio33.changes.size(), 62u);  // 0 at 0, 59 changes, z at 60 s, 1 at 62.5 s
+    EXPECT_EQ(read.capture.endPs, 66000000000000u);
+    EXPECT_EQ(read.capture.sampleRateHz, 0u);
+    EXPECT_EQ(read.capture.gpio80.channel, "GPIO80");
+}
+
+TEST(CaptureReaderTest, ReadsEveryTimescale) {
+    const struct {
+        const char* timescale;
+        std::uint64_t ticks, ps;
+    } cases[] = {{"1 s", 3, 3000000000000}, {"10 s", 3, 30000000000000}, {"100s", 1, 100000000000000},
+                 {"1 ms", 3, 3000000000},   {"10ms", 3, 30000000000},     {"100 ms", 3, 300000000000},
+                 {"1us", 7, 7000000},       {"10 us", 7, 70000000},       {"100 us", 7, 700000000},
+                 {"1 ns", 5, 5000},         {"10 ns", 5, 50000},          {"100ns", 5, 500000},
+                 {"1 ps", 9, 9},            {"10 ps", 9, 90},             {"100 ps", 3, 300},
+                 {"1 fs", 3000, 3},         {"10 fs", 300, 3},            {"100 fs", 30, 3}};
+    for (const auto& c : cases) {
+        const std::string vcd = std::string("$timescale ") + c.timescale +
+                                " $end\n$var wire 1 ! GPIO33 $end\n$var wire 1 \" GPIO80 $end\n"
+                                "$enddefinitions $end\n#0\n0!\n0\"\n#" + std::to_string(c.ticks) + "\n1!\n";
+        const Read read = ReadPath(WriteFile("timescale.vcd", vcd));
+        ASSERT_TRUE(read.ok) << c.timescale << ": " << read.error;
+        EXPECT_EQ(Changes(read.capture.gpio33), "0@0 1@" + std::to_string(c.ps)) << c.timescale;
+        EXPECT_EQ(read.capture.endPs, c.ps) << c.timescale;
+    }
+}
+
+// sigrok-cli's export: a META line ahead of the header when it read a VCD,
+// a multi-line comment, every change of a time on one line; plus what
+// other writers do: $dumpvars, buses, reals, scopes and a clock that does
+// not start at 0.
+TEST(CaptureReaderTest, KeepsUnknownAndUndrivenAndSkipsWhatIsNotALine) {
+    const std::string vcd =
+        "META samplerate: 1000000\n"
+        "$date Wed Dec  9 01:31:22 2026 $end\n$version libsigrok 0.5.2 $end\n"
+        "$comment\n  Acquisition with 4/4 channels at 1 MHz\n$end\n$timescale 1 us $end\n"
+        "$scope module libsigrok $end\n$var wire 1 ! D0 $end\n$var wire 8 \" bus $end\n"
+        "$scope module inner $end\n$var wire 1 # D3 $end\n$upscope $end\n$var real 64 % r $end\n"
+        "$var wire 1 & late $end\n$upscope $end\n$enddefinitions $end\n"
+        "#5 $dumpvars 0! b1010 \" x# r1.5 % $end\n#7 z! 1# b0 \" $comment a note $end\n#9 1! Z#\n#12 1& X!\n#20\n";
+    const Read read = ReadPath(WriteFile("layout.vcd", vcd), {"D0", "D3"});
+    ASSERT_TRUE(read.ok) << read.error;
+    EXPECT_EQ(Changes(read.capture.gpio33), "0@0 z@2000000 1@4000000 x@7000000");
+    EXPECT_EQ(Changes(read.capture.gpio80), "x@0 1@2000000 z@4000000");
+    EXPECT_EQ(read.capture.endPs, 15000000u);
+    // A line with no value until later is unknown up to then.
+    const Read late = ReadPath(WriteFile("layout.vcd", vcd), {"late", "D0"});
+    ASSERT_TRUE(late.ok) << late.error;
+    EXPECT_EQ(Changes(late.capture.gpio33), "x@0 1@7000000");
+}
+
+TEST(CaptureReaderTest, FileCutMidLineEndsAtItsLastWholeTime) {
+    const std::string whole = ReadWholeFile(SimulatorRun().vcdPath);
+    const std::string cut = whole.substr(0, whole.find("#30500000") + 5);  // "...\n#3050"
+    const Read read = ReadPath(WriteFile("cut.vcd", cut));
+    ASSERT_TRUE(read.ok) << read.error;
+    // The changes at 30 s may be incomplete: the capture ends before them.
+    EXPECT_EQ(read.capture.endPs, 30000000000000u);
+    EXPECT_LT(read.capture.gpio33.changes.back().timePs, 30000000000000u);
+    EXPECT_EQ(read.capture.gpio80.changes.size(), 60u);
+}
+
+TEST(CaptureReaderTest, RefusesWhatItCannotReadSayingWhy) {
+    const std::string header = "$timescale 1 us $end\n$var wire 1 ! GPIO33 $end\n";
+    const std::string both = header + "$var wire 1 \" GPIO80 $end\n$enddefinitions $end\n";
+    const struct {
+        const char* name;
+        std::string content;
+        const char* message;
+    } cases[] = {
+        {"empty.vcd", "", "empty.vcd: empty file"},
+        {"notes.txt", "GPIO33 went high\n", "neither a sigrok session (.sr) nor a VCD"},
+        {"text.sr", "hello\n", "not a sigrok session (a .sr file is a zip archive)"},
+        {"novar.vcd", "$timescale 1 us $end\n$enddefinitions $end\n#0\n#10\n", "no 1-bit $var"},
+        {"buses.vcd", "$var wire 2 ! GPIO33 $end\n$enddefinitions $end\n#0\nb10 !\n", "no 1-bit $var"},
+        {"one.vcd", header + "$var wire 1 # D1 $end\n$enddefinitions $end\n#0\n0!\n",
+         "one.vcd: no channel GPIO80 (the file has GPIO33, D1)"},
+        {"nodata.vcd", both, "holds no samples of GPIO33 and GPIO80"},
+        {"notime.vcd", both + "0!\n0\"\n", "holds no samples"},
+        {"header.vcd", header + "$var wire 1", "ends in its header (cut short?)"},
+        {"scale.vcd", "$timescale 3 us $end\n", "line 1: unknown time scale \"3 us\""},
+        {"back.vcd", both + "#5\n0!\n0\"\n#3\n", "line 8: time goes backwards at #3"},
+        {"stamp.vcd", both + "#5x\n", "bad time stamp #5x"},
+        {"junk.vcd", both + "#0\n0!\nhello\n", "line 7: not a value change: hello"},
+        {"keyword.vcd", "$var wire 1 ! GPIO33 $end\nGPIO80\n", "not a VCD header keyword: GPIO80"},
+    };
+    for (const auto& c : cases) {
+        const Read read = ReadPath(WriteFile(c.name, c.content));
+        EXPECT_FALSE(read.ok) << c.name;
+        EXPECT_NE(read.error.find(c.message), std::string::npos) << c.name << " gave: " << read.error;
+        EXPECT_TRUE(read.capture.gpio33.changes.empty() && read.capture.endPs == 0) << c.name;
+    }
+    EXPECT_NE(ReadPath(Scratch("absent.vcd")).error.find("No such file or directory"), std::string::npos);
+}
+
+// Sessions come from sigrok-cli, as a user makes them.
+bool SigrokCliPresent() { return std::system("command -v sigrok-cli >/dev/null 2>&1") == 0; }
+
+#define REQUIRE_SESSIONS()                                                                          \
+    do {                                                                                            \
+        if (!GPIO_CHECK_READS_SESSIONS) GTEST_SKIP() << "built without libsigrok's C++ bindings";   \
+        if (!SigrokCliPresent()) {                                                                  \
+            const char* required = std::getenv("GPIO_REQUIRE_WAVEFORM_TOOLS");                      \
+            if (required != nullptr && std::string(required) == "1") FAIL() << "sigrok-cli missing"; \
+            GTEST_SKIP() << "sigrok-cli not installed (Debian package sigrok-cli)";                 \
+        }                                                                                           \
+    } while (false)
+
+bool Sigrok(const std::string& arguments) {
+    return std::system(("sigrok-cli " + arguments + " 2>/dev/null >/dev/null").c_str()) == 0;
+}
+
+// What a session of the run holds: sigrok reads z as 0.
+std::string WithoutUndriven(const std::string& changes) {
+    std::string text, shown;
+    std::istringstream in(changes);
+    for (std::string change; in >> change;) {
+        if (change[0] == 'z') change[0] = '0';
+        if (change.substr(0, 1) == shown) continue;
+        text += (text.empty() ? "" : " ") + change;
+        shown = change.substr(0, 1);
+    }
+    return text;
+}
+
+TEST(SigrokSessionTest, ReadsTheSimulatorsRunConvertedBySigrok) {
+    REQUIRE_SESSIONS();
+    const std::string session = Scratch("run.sr");
+    ASSERT_TRUE(Sigrok("-i " + SimulatorRun().vcdPath + " -I vcd -o " + session));
+    const Read read = ReadPath(session);
+    ASSERT_TRUE(read.ok) << read.error;
+    EXPECT_EQ(Changes(read.capture.gpio33), WithoutUndriven(SimulatorRun().changes33));
+    EXPECT_EQ(Changes(read.capture.gpio80), WithoutUndriven(SimulatorRun().changes80));
+    EXPECT_EQ(read.capture.sampleRateHz, 1000000u);
+    EXPECT_EQ(read.capture.endPs, 66000000000000u);
+
+    // Cut short, the archive cannot be opened; a channel it lacks is named.
+    const std::string whole = ReadWholeFile(session);
+    const Read cut = ReadPath(WriteFile("cut.sr", whole.substr(0, whole.size() / 2)));
+    EXPECT_FALSE(cut.ok);
+    EXPECT_NE(cut.error.find("not a readable sigrok session"), std::string::npos) << cut.error;
+    const Read unnamed = ReadPath(session, {"D3", "GPIO80"});
+    EXPECT_FALSE(unnamed.ok);
+    EXPECT_NE(unnamed.error.find("no channel D3 (the file has GPIO33, GPIO33_output, GPIO80, GPIO80_output)"),
+              std::string::npos)
+        << unnamed.error;
+}
+
+// Raw samples at 24 MHz with changes on both sides of every 8-byte word the
+// reader skips, a one-sample glitch, and a change in the last sample; in one
+// byte a sample and in two.
+TEST(SigrokSessionTest, FindsEveryChangeAt24MHzWhateverTheSampleWidth) {
+    REQUIRE_SESSIONS();
+    const std::vector<unsigned> changes33 = {1, 8, 9, 16, 23, 24, 100, 101, 4095};
+    const std::vector<unsigned> changes80 = {7, 64, 65, 2000};
+    const struct {
+        unsigned channels, bit33, bit80;
+    } widths[] = {{2, 0, 1}, {12, 9, 3}};
+    for (const auto& width : widths) {
+        const unsigned unit = (width.channels + 7) / 8;
+        std::string samples(4096 * unit, '\0');
+        std::string expected33 = "0@0", expected80 = "0@0";
+        for (const auto& [changes, bit, expected] :
+             {std::make_tuple(&changes33, width.bit33, &expected33), std::make_tuple(&changes80, width.bit80, &expected80)}) {
+            bool high = false;
+            std::size_t next = 0;
+            for (unsigned s = 0; s < 4096; ++s) {
+                if (next < changes->size() && (*changes)[next] == s) {
+                    high = !high;
+                    ++next;
+                    *expected += std::string(high ? " 1@" : " 0@") + std::to_string(s * 1000000000000ull / 24000000);
+                }
+                if (high) samples[s * unit + bit / 8] = static_cast<char>(samples[s * unit + bit / 8] | (1 << (bit % 8)));
+            }
+        }
+        const std::string raw = WriteFile("samples.bin", samples);
+        const std::string session = Scratch("samples.sr");
+        std::remove(session.c_str());
+        ASSERT_TRUE(Sigrok("-i " + raw + " -I binary:numchannels=" + std::to_string(width.channels) +
+                           ":samplerate=24000000 -o " + session));
+        const Read read = ReadPath(session, {std::to_string(width.bit33), std::to_string(width.bit80)});
+        ASSERT_TRUE(read.ok) << read.error;
+        EXPECT_EQ(Changes(read.capture.gpio33), expected33) << width.channels << " channels";
+        EXPECT_EQ(Changes(read.capture.gpio80), expected80) << width.channels << " channels";
+        EXPECT_EQ(read.capture.sampleRateHz, 24000000u);
+        EXPECT_EQ(read.capture.endPs, 4096ull * 1000000000000ull / 24000000);
+    }
+}
+
+}  // namespace

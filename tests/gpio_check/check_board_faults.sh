@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Each board fault the simulated board can have, checked as a user would:
+# pxa-gpio-sim's trace and VCD of the faulty run, and the VCD converted by
+# sigrok-cli to a .sr session, each given to pxa-gpio-check. The captures,
+# in either format, alone or with the trace, must name the fault and exit 1;
+# the trace alone cannot see the pins, exits 0 and shows what the inputs
+# read. The healthy board exits 0 from every one.
+# Skipped (77) without sigrok-cli, or with a checker built without .sr
+# support, unless GPIO_REQUIRE_WAVEFORM_TOOLS=1.
+set -uo pipefail
+check=$1
+sim=$2
+if ! command -v sigrok-cli >/dev/null; then
+  echo "missing: sigrok-cli (Debian: sigrok-cli)" >&2
+  [[ ${GPIO_REQUIRE_WAVEFORM_TOOLS:-0} == 1 ]] && exit 1
+  exit 77
+fi
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+failures=0
+
+# A checker built without libsigrok's C++ bindings reads VCD only.
+"$sim" --clock simulated --vcd "$dir/run.vcd" >/dev/null && sigrok-cli -i "$dir/run.vcd" -I vcd -o "$dir/run.sr"
+"$check" --capture "$dir/run.sr" >"$dir/out" 2>&1
+if grep -q "cannot read sigrok sessions" "$dir/out"; then
+  echo "pxa-gpio-check was built without .sr support (Debian: libsigrokcxx-dev libglibmm-2.4-dev)" >&2
+  [[ ${GPIO_REQUIRE_WAVEFORM_TOOLS:-0} == 1 ]] && exit 1
+  exit 77
+fi
+
+expect() {  # expect CODE PATTERN ARGS...: the exit code and a line of the report (grep -E)
+  local code=$1 pattern=$2
+  shift 2
+  "$check" "$@" >"$dir/out" 2>&1
+  local got=$?
+  if [[ $got != "$code" ]] || ! grep -qE -- "$pattern" "$dir/out"; then
+    echo "FAILED [$board]: pxa-gpio-check $* gave $got (wanted $code and /$pattern/):"
+    cat "$dir/out"
+    failures=$((failures + 1))
+  fi
+}
+
+# board FAULT DRIVE CAPTURE-VERDICT BOTH-VERDICT TRACE-VERDICT: the run on
+# the board (FAULT and DRIVE are pxa-gpio-sim options, "" for none), what a
+# capture alone must report, what the trace with a capture must add, and
+# what the trace alone shows. Lines are driven in the read phase so the
+# samples tell something.
+board() {
+  board=$1
+  local fault=$2 drive=$3 capture=$4 both=$5 trace=$6 code=1
+  [[ $board == healthy ]] && code=0
+  # shellcheck disable=SC2086  # the options split into words on purpose
+  "$sim" --clock simulated $fault $drive --trace "$dir/run.txt" --vcd "$dir/run.vcd" 2>"$dir/sim.err" ||
+    { echo "FAILED [$board]: pxa-gpio-sim"; cat "$dir/sim.err"; failures=$((failures + 1)); return; }
+  rm -f "$dir/run.sr"
+  sigrok-cli -i "$dir/run.vcd" -I vcd -o "$dir/run.sr" 2>/dev/null ||
+    { echo "FAILED [$board]: sigrok-cli could not convert the VCD"; failures=$((failures + 1)); return; }
+  for format in vcd sr; do
+    expect "$code" "$capture" --capture "$dir/run.$format"
+    expect "$code" "$both" --trace "$dir/run.txt" --capture "$dir/run.$format"
+  done
+  expect 0 "$trace" --trace "$dir/run.txt"
+}
+
+# The drive at 62.5 s is sample 250 of the read phase.
+board healthy "" "--drive GPIO33=high@62.5" \
+  "^write phase \(capture\) +ok +120 steps found, both lines follow the patterns" \
+  "^trace against capture +(ok|info)" \
+  "^GPIO33 .*reads high in 350 of 600 samples"
+board stuck-low "--fault stuck-low=GPIO80" "--drive GPIO80=high@62.5" \
+  "^GPIO80 +FAULT +stuck low" \
+  "^write phase \(capture\) +FAULT +GPIO80 stuck low" \
+  "^GPIO80 .*reads low in all 600 samples"
+board stuck-high "--fault stuck-high=GPIO33" "" \
+  "^GPIO33 +FAULT +stuck high" \
+  "^write phase \(capture\) +FAULT +GPIO33 stuck high" \
+  "^GPIO33 .*reads high in all 600 samples"
+board swapped "--fault swapped" "--drive GPIO33=high@62.5" \
+  "^write phase \(capture\) +FAULT +the two lines are swapped" \
+  "^GPIO33 +FAULT +swapped.*the input reads other than the pin" \
+  "^GPIO80 .*reads high in 350 of 600 samples"
+board inverted "--fault inverted=GPIO33" "--drive GPIO33=high@62.5" \
+  "^GPIO33 +FAULT +inverted" \
+  "^GPIO33 +FAULT +inverted.*the input reads other than the pin" \
+  "^GPIO33 .*reads high in 250 of 600 samples"
+board shorted "--fault shorted" "--drive GPIO33=high@62.5" \
+  "^write phase \(capture\) +FAULT +the two lines are shorted together" \
+  "^GPIO80 +FAULT +shorted to GPIO33" \
+  "^GPIO80 .*reads high in 350 of 600 samples"
+# The write phase ends at 63 s here: no drive, which would land in it.
+board slow-clock "--fault slow-clock=0.05" "" \
+  "^step period +FAULT +median 525.000 ms" \
+  "^step period +FAULT" \
+  "^trace +ok"
+
+((failures == 0)) && echo "every board fault named from the VCD and the .sr session; the healthy board passes"
+exit $((failures > 0))
