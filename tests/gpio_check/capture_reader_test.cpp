@@ -4,13 +4,19 @@
 // read.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#if GPIO_CHECK_READS_SESSIONS
+#include <zip.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -157,10 +163,13 @@ TEST(CaptureReaderTest, FileCutMidLineEndsAtItsLastWholeTime) {
 TEST(CaptureReaderTest, RefusesWhatItCannotReadSayingWhy) {
     const std::string header = "$timescale 1 us $end\n$var wire 1 ! GPIO33 $end\n";
     const std::string both = header + "$var wire 1 \" GPIO80 $end\n$enddefinitions $end\n";
+    std::string copies;  // one signal declared again and again
+    for (int i = 0; i < 40000; ++i) copies += "$var wire 1 ! GPIO33 $end\n";
     const struct {
         const char* name;
         std::string content;
         const char* message;
+        ChannelMap channels = {};
     } cases[] = {
         {"empty.vcd", "", "empty.vcd: empty file"},
         {"notes.txt", "GPIO33 went high\n", "neither a sigrok session (.sr) nor a VCD"},
@@ -177,14 +186,115 @@ TEST(CaptureReaderTest, RefusesWhatItCannotReadSayingWhy) {
         {"stamp.vcd", both + "#5x\n", "bad time stamp #5x"},
         {"junk.vcd", both + "#0\n0!\nhello\n", "line 7: not a value change: hello"},
         {"keyword.vcd", "$var wire 1 ! GPIO33 $end\nGPIO80\n", "not a VCD header keyword: GPIO80"},
+        {"minus.vcd", both + "#-1\n", "line 5: bad time stamp #-1"},
+        {"huge.vcd", both + "#0\n#100000000000000000000000000\n", "#100000000000000000000000000 is beyond 64 bits"},
+        {"far.vcd", "$timescale 1 s $end\n" + both.substr(both.find("$var")) + "#0\n#18446745\n", "#18446745 is beyond any capture"},
+        {"copies.vcd", copies + "$enddefinitions $end\n", "no channel GPIO80 (the file has GPIO33)"},
+        {"shared.vcd", "$var wire 1 ! TX $end\n$var wire 1 \" TX $end\n$enddefinitions $end\n",
+         "2 channels are named TX (indices 0, 1): pick one by its index, e.g. --channel GPIO33@0", {"TX", "x"}},
+        {"index.vcd", both + "#0\n", "no channel with index 2 for GPIO80 (the file has 2 logic channel(s), 0 to 1: "
+         "GPIO33, GPIO80)", {"GPIO33", "", -1, 2}},
+        // What comes from the file is shown escaped and cut.
+        {"escape.vcd", "$var wire 1 ! GP\x1b[2J\x07\xc2\x9b\xc2\xb5 $end\n$enddefinitions $end\n",
+         "(the file has GP\\x1b[2J\\x07\\xc2\\x9b\xc2\xb5)"},
+        {"token.vcd", both + "#0\n" + std::string(100000, 'a') + "\n", "line 6: not a VCD: a token of more than 4096 "
+         "bytes: aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa..."},
+        {"zeros.vcd", both + std::string(100000, '\0'), "a token of more than 4096 bytes: \\x00\\x00"},
     };
     for (const auto& c : cases) {
-        const Read read = ReadPath(WriteFile(c.name, c.content));
+        const Read read = ReadPath(WriteFile(c.name, c.content), c.channels);
         EXPECT_FALSE(read.ok) << c.name;
         EXPECT_NE(read.error.find(c.message), std::string::npos) << c.name << " gave: " << read.error;
         EXPECT_TRUE(read.capture.gpio33.changes.empty() && read.capture.endPs == 0) << c.name;
+        EXPECT_LT(read.error.size(), 400u) << c.name;
+        EXPECT_EQ(read.error.find('\x1b'), std::string::npos) << c.name;
     }
     EXPECT_NE(ReadPath(Scratch("absent.vcd")).error.find("No such file or directory"), std::string::npos);
+    EXPECT_NE(ReadPath(::testing::TempDir()).error.find(": is a directory, not a capture file"), std::string::npos);
+}
+
+// Channels by index count the file's 1-bit signals once each, however often
+// each is declared, and every declared name of a signal finds it.
+TEST(CaptureReaderTest, PicksChannelsByIndexAndByEveryName) {
+    std::string vcd = "$var wire 1 ! TX $end\n$var wire 4 # bus $end\n";
+    for (int i = 0; i < 1000; ++i) vcd += "$var wire 1 ! TX $end\n$var wire 1 ! alias $end\n";
+    vcd += "$var wire 1 \" TX $end\n$var wire 1 % 1 $end\n$enddefinitions $end\n#0\n0!\n1\"\n0%\n#5\n1!\n1%\n#9\n";
+    const struct {
+        ChannelMap channels;
+        const char *name33, *changes33, *name80, *changes80;
+    } picks[] = {
+        {{"", "", 1, 0}, "TX", "1@0", "TX", "0@0 1@5000000"},
+        {{"alias", "1"}, "TX", "0@0 1@5000000", "1", "0@0 1@5000000"},
+        {{"", "1", 2, -1}, "1", "0@0 1@5000000", "1", "0@0 1@5000000"},
+    };
+    for (const auto& p : picks) {
+        Capture capture;
+        std::string error;
+        MemorySource in(vcd.data(), vcd.size());
+        ASSERT_TRUE(ReadVcd(in, "picks.vcd", p.channels, capture, error)) << error;
+        EXPECT_EQ(capture.gpio33.channel, p.name33);
+        EXPECT_EQ(Changes(capture.gpio33), p.changes33);
+        EXPECT_EQ(capture.gpio80.channel, p.name80);
+        EXPECT_EQ(Changes(capture.gpio80), p.changes80);
+    }
+}
+
+// A clock on a line: its changes are counted, the first kMaxKeptChanges
+// kept, and nothing grows with the rest.
+std::string Clock(std::size_t changes) {
+    std::string vcd = "$timescale 1 ns $end\n$var wire 1 ! GPIO33 $end\n$var wire 1 \" GPIO80 $end\n"
+                      "$enddefinitions $end\n#0\n0!\n0\"\n";
+    for (std::size_t i = 1; i <= changes; ++i) vcd += "#" + std::to_string(i * 40) + "\n" + (i % 2 ? "1!\n" : "0!\n");
+    return vcd;
+}
+
+TEST(CaptureReaderTest, KeepsOnlyTheFirstChangesOfALineBusierThanAnyRun) {
+    for (const std::size_t changes : {kMaxKeptChanges, kMaxKeptChanges + 1, 3 * kMaxKeptChanges}) {
+        const std::string vcd = Clock(changes);
+        Capture capture;
+        std::string error;
+        MemorySource in(vcd.data(), vcd.size());
+        ASSERT_TRUE(ReadVcd(in, "clock.vcd", {}, capture, error)) << error;
+        EXPECT_EQ(capture.gpio33.changeCount, changes);
+        EXPECT_EQ(capture.gpio33.Busy(), changes > kMaxKeptChanges);
+        EXPECT_EQ(capture.gpio33.changes.size(), kMaxKeptChanges + 1);
+        EXPECT_EQ(capture.gpio33.changes.back().timePs, kMaxKeptChanges * 40000);
+        EXPECT_EQ(capture.gpio80.changeCount, 0u);
+        EXPECT_EQ(capture.endPs, changes * 40000);
+    }
+}
+
+// A named pipe or /dev/stdin is read once, in order.
+class FifoWriter {
+public:
+    FifoWriter(const std::string& name, std::string content) : path_(Scratch(name)) {
+        std::signal(SIGPIPE, SIG_IGN);  // the reader may stop early
+        std::remove(path_.c_str());
+        EXPECT_EQ(mkfifo(path_.c_str(), 0600), 0);
+        writer_ = std::thread([this, content] {
+            std::FILE* fifo = std::fopen(path_.c_str(), "wb");
+            if (fifo == nullptr) return;
+            std::fwrite(content.data(), 1, content.size(), fifo);
+            std::fclose(fifo);
+        });
+    }
+    ~FifoWriter() {
+        writer_.join();
+        std::remove(path_.c_str());
+    }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+    std::thread writer_;
+};
+
+TEST(CaptureReaderTest, ReadsANamedPipeOnce) {
+    const FifoWriter fifo("run.fifo", ReadWholeFile(SimulatorRun().vcdPath));
+    const Read read = ReadPath(fifo.Path());
+    ASSERT_TRUE(read.ok) << read.error;
+    EXPECT_EQ(Changes(read.capture.gpio33), SimulatorRun().changes33);
+    EXPECT_EQ(read.capture.endPs, 66000000000000u);
 }
 
 // Sessions come from sigrok-cli, as a user makes them.

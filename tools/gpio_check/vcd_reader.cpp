@@ -34,20 +34,23 @@ class Tokens {
 public:
     explicit Tokens(ByteSource& in) : in_(in) {}
 
+    // The next token; false at the end, on a read error, or at a token too
+    // long for a VCD (TooLong), where reading stops.
     bool Next(std::string& token) {
+        token.clear();
+        if (tooLong_) return false;
         int c;
         while ((c = Get()) >= 0 && IsSpace(c)) {
         }
-        token.clear();
-        tooLong_ = false;
         if (c < 0) return false;
         tokenLine_ = line_;
         for (; c >= 0 && !IsSpace(c); c = Get()) {
-            if (token.size() < kMaxToken) {
-                token += static_cast<char>(c);
-            } else {
+            if (token.size() == kMaxToken) {
                 tooLong_ = true;
+                longToken_ = token;
+                return false;
             }
+            token += static_cast<char>(c);
         }
         if (c < 0 && !error_) {
             cutShort_ = true;  // no line end after the last token
@@ -77,6 +80,7 @@ public:
         return false;
     }
     bool TooLong() const { return tooLong_; }
+    const std::string& LongToken() const { return longToken_; }
     bool CutShort() const { return cutShort_; }
     bool ReadError() const { return error_; }
     int Errno() const { return errno_; }
@@ -117,6 +121,7 @@ private:
     std::size_t pos_ = 0, size_ = 0;
     bool ended_ = false, error_ = false, tooLong_ = false, cutShort_ = false;
     int errno_ = 0;
+    std::string longToken_;
     unsigned line_ = 1, tokenLine_ = 1;
 };
 
@@ -208,14 +213,17 @@ bool ReadVcd(ByteSource& in, const std::string& name, const ChannelMap& channels
         capture = Capture{};
         return false;
     };
-    const auto readFailed = [&]() {
-        return fail(0, std::string("cannot read the file: ") + std::strerror(tokens.Errno()));
+    // Why reading stopped early, if it did.
+    const auto stopped = [&]() {
+        if (tokens.ReadError()) return fail(0, std::string("cannot read the file: ") + std::strerror(tokens.Errno()));
+        return fail(tokens.Line(), "not a VCD: a token of more than " + std::to_string(kMaxToken) +
+                                       " bytes: " + ShownText(tokens.LongToken(), 40));
     };
+    std::string token;
     if (!tokens.SkipToKeyword()) {
-        return tokens.ReadError() ? readFailed() : fail(0, "not a VCD: no header");
+        return tokens.ReadError() ? stopped() : fail(0, "not a VCD: no header");
     }
 
-    std::string token;
     std::vector<std::string> body;
     std::uint64_t tickNum = 1000000, tickDen = 1;  // 1 us when the file says nothing
     // The 1-bit signals by identifier, numbered in order of declaration; each
@@ -244,7 +252,7 @@ bool ReadVcd(ByteSource& in, const std::string& name, const ChannelMap& channels
                 ended = true;
                 break;
             }
-            if (tokens.TooLong() || body.size() == kMaxDeclaration) {
+            if (body.size() == kMaxDeclaration) {
                 return fail(tokens.Line(), "a " + keyword + " too long for a VCD: " + ShownText(token, 40));
             }
             body.push_back(token);
@@ -286,7 +294,7 @@ bool ReadVcd(ByteSource& in, const std::string& name, const ChannelMap& channels
             fileChannels.push_back({known->second, reference});
         }
     }
-    if (tokens.ReadError()) return readFailed();
+    if (tokens.ReadError() || tokens.TooLong()) return stopped();
     if (!definitions) return fail(0, "the file ends in its header (cut short?)");
     if (fileChannels.empty()) return fail(0, "no 1-bit $var: the file holds no logic channel");
     int index33 = -1, index80 = -1;
@@ -313,7 +321,7 @@ bool ReadVcd(ByteSource& in, const std::string& name, const ChannelMap& channels
         if (first == '#') {
             std::uint64_t tick = 0;
             bool outOfRange = false;
-            if (tokens.TooLong() || !ParseUnsigned(token.c_str() + 1, tick, outOfRange)) {
+            if (!ParseUnsigned(token.c_str() + 1, tick, outOfRange)) {
                 return fail(tokens.Line(), "bad time stamp " + ShownText(token, 40));
             }
             if (outOfRange) return fail(tokens.Line(), "time stamp " + ShownText(token, 40) + " is beyond 64 bits");
@@ -332,7 +340,7 @@ bool ReadVcd(ByteSource& in, const std::string& name, const ChannelMap& channels
             // values inside are ordinary changes.
         } else if (first == 'b' || first == 'B' || first == 'r' || first == 'R') {
             tokens.Next(token);  // a bus or real value and its identifier
-        } else if (IsScalarValue(first) && token.size() > 1 && !tokens.TooLong()) {
+        } else if (IsScalarValue(first) && token.size() > 1) {
             const char* id = token.c_str() + 1;
             if (id33 == id) levels33.Set(LevelOf(first));
             if (id80 == id) levels80.Set(LevelOf(first));
@@ -340,7 +348,7 @@ bool ReadVcd(ByteSource& in, const std::string& name, const ChannelMap& channels
             return fail(tokens.Line(), "not a value change: " + ShownText(token, 40));
         }
     }
-    if (tokens.ReadError()) return readFailed();
+    if (tokens.ReadError() || tokens.TooLong()) return stopped();
     // A file cut short may hold only some of the changes at its last time
     // stamp: it ends before them.
     if (!tokens.CutShort()) commit();
