@@ -391,4 +391,161 @@ TEST(SigrokSessionTest, FindsEveryChangeAt24MHzWhateverTheSampleWidth) {
     }
 }
 
+#if GPIO_CHECK_READS_SESSIONS
+// A session made by hand: its metadata and its members as given.
+std::string MakeSession(const std::string& name, const std::vector<std::pair<std::string, std::string>>& members) {
+    const std::string path = Scratch(name);
+    int code = 0;
+    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
+    EXPECT_NE(archive, nullptr);
+    for (const auto& [member, content] : members) {
+        zip_source_t* source = zip_source_buffer(archive, content.data(), content.size(), 0);
+        EXPECT_GE(zip_file_add(archive, member.c_str(), source, ZIP_FL_OVERWRITE), 0);
+    }
+    EXPECT_EQ(zip_close(archive), 0);
+    return path;
+}
+
+std::string Metadata(const std::string& device) {
+    return "[global]\nsigrok version=0.5.2\n\n[device 1]\ncapturefile=logic-1\n" + device;
+}
+
+// What libsigrok would trust is refused first: channels past the sample
+// width, more channels than any analyser has, times past 64 bits.
+TEST(SigrokSessionTest, RefusesSessionsNoAnalyserMakes) {
+    if (!GPIO_CHECK_READS_SESSIONS) GTEST_SKIP() << "built without libsigrok's C++ bindings";
+    const std::string rate = "samplerate=1 MHz\n", named = "probe1=GPIO33\nprobe2=GPIO80\n";
+    const std::string samples(64, '\0');
+    const struct {
+        const char* name;
+        std::string device, samples;
+        const char* message;
+    } cases[] = {
+        {"wide.sr", "total probes=16\n" + rate + "probe1=GPIO33\nprobe16=GPIO80\nunitsize=1\n", samples,
+         "16 logic channels do not fit in 1-byte samples"},
+        {"beyond.sr", "total probes=8\n" + rate + "probe1=GPIO33\nprobe9=GPIO80\nunitsize=1\n", samples,
+         "probe9 names a channel beyond the session's 8 logic channel(s)"},
+        {"million.sr", "total probes=1000000\n" + rate + named + "unitsize=125000\n", samples,
+         "claims total probes=1000000: more than the 256 a capture may have"},
+        {"most.sr", "total probes=2\ntotal analog=2147483647\n" + rate + named + "unitsize=1\n", samples,
+         "total analog=2147483647: more than the 256"},
+        {"unit.sr", "total probes=2\n" + rate + named + "unitsize=64\n", samples, "unitsize=64: more than the 32"},
+        {"norate.sr", "total probes=2\n" + named + "unitsize=1\n", samples, "the session gives no sample rate"},
+        {"analog.sr", "total probes=0\ntotal analog=2\n" + rate + "analog1=A0\nanalog2=A1\n", "",
+         "the session holds only analog channels, no logic channel"},
+        // 2^25 samples at 1 Hz: 388 days.
+        {"long.sr", "total probes=2\nsamplerate=1 Hz\n" + named + "unitsize=1\n", std::string(1 << 25, '\0'),
+         "33554432 samples at 1 Hz last longer than a capture may (213 days)"},
+    };
+    for (const auto& c : cases) {
+        const std::string path = MakeSession(
+            c.name, {{"version", "2"}, {"metadata", Metadata(c.device)}, {"logic-1-1", c.samples}});
+        const Read read = ReadPath(path);
+        EXPECT_FALSE(read.ok) << c.name;
+        EXPECT_NE(read.error.find(c.message), std::string::npos) << c.name << " gave: " << read.error;
+    }
+    const Read bare = ReadPath(MakeSession("bare.sr", {{"version", "2"}}));
+    EXPECT_NE(bare.error.find("no metadata in the archive"), std::string::npos) << bare.error;
+}
+
+// Two bytes a sample, chunks of odd lengths: a sample split between two
+// chunk files is put together again. A busy line keeps its first changes.
+TEST(SigrokSessionTest, JoinsSamplesSplitBetweenChunksAndBoundsABusyLine) {
+    if (!GPIO_CHECK_READS_SESSIONS) GTEST_SKIP() << "built without libsigrok's C++ bindings";
+    const std::size_t count = 2 * kMaxKeptChanges + 10;
+    std::string samples;
+    for (std::size_t s = 0; s < count; ++s) {
+        // Bit 0 toggles every sample, bit 9 every third, bit 15 is high.
+        samples += static_cast<char>(s % 2);
+        samples += static_cast<char>(0x80 | ((s / 3) % 2 ? 0x02 : 0));
+    }
+    const std::string device = "total probes=16\nsamplerate=1 MHz\nprobe1=clock\nprobe10=GPIO33\nprobe16=GPIO80\n"
+                               "unitsize=2\n";
+    const std::string path = MakeSession("split.sr", {{"version", "2"}, {"metadata", Metadata(device)},
+                                                      {"logic-1-1", samples.substr(0, 7)},
+                                                      {"logic-1-2", samples.substr(7, 100001)},
+                                                      {"logic-1-3", samples.substr(100008)}});
+    const Read read = ReadPath(path);
+    ASSERT_TRUE(read.ok) << read.error;
+    EXPECT_EQ(read.capture.gpio33.changeCount, (count - 1) / 3);
+    EXPECT_EQ(read.capture.gpio33.changes[1].timePs, 3000000u);
+    EXPECT_EQ(read.capture.gpio33.changes.back().timePs, 3000000u * read.capture.gpio33.changeCount);
+    EXPECT_EQ(Changes(read.capture.gpio80), "1@0");
+    EXPECT_EQ(read.capture.endPs, count * 1000000);
+
+    const Read clock = ReadPath(path, {"clock", "GPIO80"});
+    ASSERT_TRUE(clock.ok) << clock.error;
+    EXPECT_EQ(clock.capture.gpio33.changeCount, count - 1);
+    EXPECT_TRUE(clock.capture.gpio33.Busy());
+    EXPECT_EQ(clock.capture.gpio33.changes.size(), kMaxKeptChanges + 1);
+}
+#endif
+
+// Sessions of sigrok's demo device: channels named as people name them in
+// PulseView, or not at all, analog channels beside the logic ones or alone.
+TEST(SigrokSessionTest, ReadsDemoSessionsByNameAndByIndex) {
+    REQUIRE_SESSIONS();
+    const std::string named = Scratch("demo-named.sr"), wide = Scratch("demo-wide.sr"),
+                      analog = Scratch("demo-analog.sr");
+    ASSERT_TRUE(Sigrok("-d demo:logic_channels=4:analog_channels=1 -C 'D0=Recv PAN1321/FTDI TX,D1=#3 (SDA),D2=TX,"
+                       "D3=TX' --config samplerate=1m --samples 10000 -o " + named));
+    ASSERT_TRUE(Sigrok("-d demo:logic_channels=16:analog_channels=3 --config samplerate=50m --samples 20000 -o " + wide));
+    ASSERT_TRUE(Sigrok("-d demo:logic_channels=0:analog_channels=2 --config samplerate=1m --samples 1000 -o " + analog));
+
+    const Read byName = ReadPath(named, {"Recv PAN1321/FTDI TX", "#3 (SDA)"});
+    ASSERT_TRUE(byName.ok) << byName.error;
+    EXPECT_EQ(byName.capture.gpio33.channel, "Recv PAN1321/FTDI TX");
+    EXPECT_EQ(byName.capture.endPs, 10000ull * 1000000);
+    const Read byIndex = ReadPath(named, {"", "", 0, 1});
+    ASSERT_TRUE(byIndex.ok) << byIndex.error;
+    EXPECT_EQ(Changes(byIndex.capture.gpio33), Changes(byName.capture.gpio33));
+    EXPECT_EQ(Changes(byIndex.capture.gpio80), Changes(byName.capture.gpio80));
+    const Read shared = ReadPath(named, {"TX", "#3 (SDA)"});
+    EXPECT_NE(shared.error.find("2 channels are named TX (indices 2, 3)"), std::string::npos) << shared.error;
+    const Read tx = ReadPath(named, {"", "", 3, 2});
+    ASSERT_TRUE(tx.ok) << tx.error;
+    EXPECT_EQ(tx.capture.gpio33.channel, "TX");
+
+    const Read high = ReadPath(wide, {"D3", "D15"});
+    ASSERT_TRUE(high.ok) << high.error;
+    const Read highIndex = ReadPath(wide, {"", "", 3, 15});
+    ASSERT_TRUE(highIndex.ok) << highIndex.error;
+    EXPECT_EQ(Changes(highIndex.capture.gpio80), Changes(high.capture.gpio80));
+    EXPECT_EQ(high.capture.sampleRateHz, 50000000u);
+    EXPECT_EQ(high.capture.endPs, 20000ull * 20000);
+    EXPECT_NE(ReadPath(wide, {"", "", 16, 0}).error.find("no channel with index 16 for GPIO33 (the file has 16 "
+                                                          "logic channel(s), 0 to 15: D0, D1"),
+              std::string::npos);
+
+    EXPECT_NE(ReadPath(analog).error.find("only analog channels"), std::string::npos);
+}
+
+// A session from a pipe goes through a private temporary file, bounded,
+// and leaves nothing behind.
+TEST(SigrokSessionTest, ReadsASessionFromAPipeThroughABoundedTemporaryFile) {
+    REQUIRE_SESSIONS();
+    const std::string session = Scratch("piped.sr"), spoolDir = Scratch("spool");
+    ASSERT_TRUE(Sigrok("-i " + SimulatorRun().vcdPath + " -I vcd -o " + session));
+    mkdir(spoolDir.c_str(), 0700);
+    const char* oldTmp = std::getenv("TMPDIR");
+    const std::string savedTmp = oldTmp != nullptr ? oldTmp : "";
+    setenv("TMPDIR", spoolDir.c_str(), 1);
+    {
+        const FifoWriter fifo("session.fifo", ReadWholeFile(session));
+        const Read read = ReadPath(fifo.Path());
+        ASSERT_TRUE(read.ok) << read.error;
+        EXPECT_EQ(Changes(read.capture.gpio80), WithoutUndriven(SimulatorRun().changes80));
+    }
+    {
+        const FifoWriter fifo("zeros.fifo", "PK\x03\x04" + std::string(3 << 20, '\0'));
+        Read read{};
+        read.ok = ReadCaptureFile(fifo.Path(), {}, read.capture, read.error, 1 << 20);
+        EXPECT_FALSE(read.ok);
+        EXPECT_NE(read.error.find("a sigrok session from a pipe may hold at most 1 MB"), std::string::npos) << read.error;
+    }
+    if (oldTmp != nullptr) setenv("TMPDIR", savedTmp.c_str(), 1);
+    else unsetenv("TMPDIR");
+    EXPECT_EQ(rmdir(spoolDir.c_str()), 0) << "left in " << spoolDir;
+}
+
 }  // namespace
