@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Seeds for the fuzz targets: what the simulator writes for a healthy run and
-# for a faulty board, cut down where a whole file would only slow the fuzzer.
+# for a faulty board, cut down where a whole file would only slow the fuzzer;
+# with sigrok-cli, small sessions of the run and of sigrok's demo device and
+# the metadata of one.
 #   make_seeds.sh PXA_GPIO_SIM DIR
 set -euo pipefail
 sim=$1 dir=$2
@@ -10,3 +12,14 @@ mkdir -p "$dir"
 # The start of a trace and of a VCD: the fuzzer mutates small inputs faster.
 head -c 4096 "$dir/healthy-trace.txt" > "$dir/head-trace.txt"
 head -c 4096 "$dir/healthy.vcd" > "$dir/head.vcd"
+if command -v sigrok-cli >/dev/null; then
+  # The run at 1 kHz, and 1000 samples of the demo device's 12 logic and 2
+  # analog channels: two bytes a sample, analog chunks beside.
+  sigrok-cli -i "$dir/healthy.vcd" -I vcd:downsample=1000 -o "$dir/healthy.sr"
+  sigrok-cli -d demo:logic_channels=12:analog_channels=2 --config samplerate=1m --samples 1000 -o "$dir/demo.sr"
+  /usr/bin/python3 -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read("metadata"))' \
+    "$dir/demo.sr" > "$dir/demo-metadata.ini"
+elif [[ ${GPIO_REQUIRE_WAVEFORM_TOOLS:-} == 1 ]]; then
+  echo "sigrok-cli missing: no session seeds" >&2
+  exit 1
+fi
