@@ -17,6 +17,7 @@ using platform::DWORD;
 using platform::LPVOID;
 
 bool virtualCopyRefused = false;
+bool virtualFreeRefused = false;
 
 // Each with the prototype CE documents; every argument is a 32-bit word in
 // r0-r3, as in the ARM procedure call standard this code is compiled for.
@@ -30,6 +31,7 @@ BOOL CeVirtualCopy(LPVOID destination, LPVOID source, DWORD size, DWORD protect)
 }
 
 BOOL CeVirtualFree(LPVOID address, DWORD size, DWORD freeType) {
+    if (virtualFreeRefused) return 0;
     return platform::VirtualFree(address, size, freeType);
 }
 
@@ -89,6 +91,8 @@ const Export* CoreLibraryExports(std::size_t& count) {
 }
 
 void RefuseVirtualCopy() { virtualCopyRefused = true; }
+
+void RefuseVirtualFree() { virtualFreeRefused = true; }
 
 void EndProgram(int status) {
     const std::uint32_t reservations = board::WindowSlotsInUse();

@@ -16,8 +16,10 @@ namespace ce_loader {
 // The offered calls by name, at their addresses on this board.
 const Export* CoreLibraryExports(std::size_t& count);
 
-// Makes VirtualCopy fail, as on a kernel that refuses the mapping.
+// Makes VirtualCopy fail, as on a kernel that refuses the mapping, or
+// VirtualFree fail and keep the reservation.
 void RefuseVirtualCopy();
+void RefuseVirtualFree();
 
 // Exit status of a program that ended holding a reservation or a block.
 constexpr int kExitLeftBehind = 6;

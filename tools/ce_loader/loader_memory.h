@@ -22,6 +22,8 @@ constexpr std::uint32_t kImageRoom = 0x400000;
 // means no options.
 constexpr std::uint32_t kOptionsMagic = 0x43454F50;  // "POEC" in memory
 constexpr std::uint32_t kOptionRefuseVirtualCopy = 1u << 0;
+// VirtualFree fails and keeps the reservation: the end-of-program check must see it.
+constexpr std::uint32_t kOptionRefuseVirtualFree = 1u << 1;
 
 }  // namespace ce_loader
 

@@ -45,6 +45,7 @@ void ReadOptions() {
     const auto* options = reinterpret_cast<const volatile std::uint32_t*>(At(ce_loader::kOptionsAddress));
     if (options[0] != ce_loader::kOptionsMagic) return;
     if ((options[1] & ce_loader::kOptionRefuseVirtualCopy) != 0) ce_loader::RefuseVirtualCopy();
+    if ((options[1] & ce_loader::kOptionRefuseVirtualFree) != 0) ce_loader::RefuseVirtualFree();
 }
 
 }  // namespace
