@@ -14,8 +14,10 @@
 #ifndef WINAPI
 #define WINAPI  // CE on ARM has a single calling convention
 #endif
+#ifndef VOID
+#define VOID void
+#endif
 
-typedef void VOID;
 typedef int BOOL;
 typedef unsigned int UINT;
 typedef unsigned long DWORD;
