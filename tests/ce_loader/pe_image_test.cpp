@@ -115,6 +115,7 @@ const Fault kFaults[] = {
     {"Pe32Plus", [](Bytes& f) { Put16(f, kOptional, 0x20B); }, "not a PE32 optional header"},
     {"WindowsGuiSubsystem", [](Bytes& f) { Put16(f, kOptional + 68, 2); }, "subsystem 2 is not Windows CE GUI"},
     {"NoSections", [](Bytes& f) { Put16(f, kCoff + 2, 0); }, "section count 0"},
+    {"UnalignedImageBase", [](Bytes& f) { Put32(f, kOptional + 28, 0x11000); }, "image base"},
     {"OddSectionAlignment", [](Bytes& f) { Put32(f, kOptional + 32, 0x1800); }, "alignment"},
     {"TooLargeForTheBoard", [](Bytes& f) { Put32(f, kOptional + 56, 0x10000000); }, "larger than"},
     {"HeadersPastTheFile", [](Bytes& f) { Put32(f, kOptional + 60, 0x1000); }, "header size"},

@@ -30,6 +30,7 @@ constexpr unsigned kRelocationHighLow = 3;
 // More sections than any CE program has is a damaged table, not a program.
 constexpr std::uint16_t kMostSections = 32;
 constexpr std::uint32_t kSmallestSectionAlignment = 0x1000;
+constexpr std::uint32_t kImageBaseAlignment = 0x10000;
 constexpr std::uint32_t kSmallestFileAlignment = 0x200;
 constexpr std::uint32_t kLargestFileAlignment = 0x10000;
 constexpr std::size_t kLongestName = 64;
@@ -352,6 +353,9 @@ bool CheckHeaders(const std::uint8_t* file, std::size_t fileSize, std::uint32_t 
         !PowerOfTwo(fileAlignment) || fileAlignment < kSmallestFileAlignment ||
         fileAlignment > kLargestFileAlignment || fileAlignment > sectionAlignment) {
         return Fail(refusal, "section or file alignment is not sane");
+    }
+    if (Read32(optional + 28) % kImageBaseAlignment != 0) {
+        return Fail(refusal, "image base is not a multiple of 64 KiB");
     }
     const std::uint32_t sizeOfImage = Read32(optional + 56);
     if (sizeOfImage == 0 || sizeOfImage % sectionAlignment != 0) {
