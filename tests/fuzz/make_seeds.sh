@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Seeds for the fuzz targets: what the simulator writes for a healthy run and
 # for a faulty board, cut down where a whole file would only slow the fuzzer;
-# with sigrok-cli, small sessions of the run and of sigrok's demo device and
-# the metadata of one.
+# a small Windows CE executable; with sigrok-cli, small sessions of the run
+# and of sigrok's demo device and the metadata of one.
 #   make_seeds.sh PXA_GPIO_SIM DIR
 set -euo pipefail
 sim=$1 dir=$2
@@ -12,6 +12,8 @@ mkdir -p "$dir"
 # The start of a trace and of a VCD: the fuzzer mutates small inputs faster.
 head -c 4096 "$dir/healthy-trace.txt" > "$dir/head-trace.txt"
 head -c 4096 "$dir/healthy.vcd" > "$dir/head.vcd"
+# A small sound Windows CE executable for the loader's reader.
+python3 "$(dirname "$0")/make_ce_seed.py" "$dir/minimal.exe"
 if command -v sigrok-cli >/dev/null; then
   # The run at 1 kHz, and 1000 samples of the demo device's 12 logic and 2
   # analog channels: two bytes a sample, analog chunks beside.
