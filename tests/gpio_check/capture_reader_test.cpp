@@ -216,16 +216,19 @@ TEST(CaptureReaderTest, RefusesWhatItCannotReadSayingWhy) {
 // Channels by index count the file's 1-bit signals once each, however often
 // each is declared, and every declared name of a signal finds it.
 TEST(CaptureReaderTest, PicksChannelsByIndexAndByEveryName) {
-    std::string vcd = "$var wire 1 ! TX $end\n$var wire 4 # bus $end\n";
+    std::string vcd = "$var wire 1 ! TX $end\n$var wire 4 # bus $end\n$var wire 1 ( Recv PAN1321/FTDI TX $end\n"
+                      "$var wire 1 ) D0 [0] $end\n";
     for (int i = 0; i < 1000; ++i) vcd += "$var wire 1 ! TX $end\n$var wire 1 ! alias $end\n";
-    vcd += "$var wire 1 \" TX $end\n$var wire 1 % 1 $end\n$enddefinitions $end\n#0\n0!\n1\"\n0%\n#5\n1!\n1%\n#9\n";
+    vcd += "$var wire 1 \" TX $end\n$var wire 1 % 1 $end\n$enddefinitions $end\n#0\n0!\n1\"\n0%\n1)\n#5\n1!\n1%\n#9\n0(\n#10\n";
     const struct {
         ChannelMap channels;
         const char *name33, *changes33, *name80, *changes80;
     } picks[] = {
-        {{"", "", 1, 0}, "TX", "1@0", "TX", "0@0 1@5000000"},
+        {{"", "", 3, 0}, "TX", "1@0", "TX", "0@0 1@5000000"},
         {{"alias", "1"}, "TX", "0@0 1@5000000", "1", "0@0 1@5000000"},
-        {{"", "1", 2, -1}, "1", "0@0 1@5000000", "1", "0@0 1@5000000"},
+        {{"", "1", 4, -1}, "1", "0@0 1@5000000", "1", "0@0 1@5000000"},
+        // sigrok's export: a channel name with spaces as it is; a bit range.
+        {{"Recv PAN1321/FTDI TX", "D0[0]"}, "Recv PAN1321/FTDI TX", "x@0 0@9000000", "D0[0]", "1@0"},
     };
     for (const auto& p : picks) {
         Capture capture;
@@ -500,6 +503,13 @@ TEST(SigrokSessionTest, ReadsDemoSessionsByNameAndByIndex) {
     ASSERT_TRUE(byIndex.ok) << byIndex.error;
     EXPECT_EQ(Changes(byIndex.capture.gpio33), Changes(byName.capture.gpio33));
     EXPECT_EQ(Changes(byIndex.capture.gpio80), Changes(byName.capture.gpio80));
+    // sigrok's VCD export keeps the names' spaces.
+    const std::string exported = Scratch("demo-named.vcd");
+    ASSERT_TRUE(Sigrok("-i " + named + " -O vcd -o " + exported));
+    const Read vcd = ReadPath(exported, {"Recv PAN1321/FTDI TX", "#3 (SDA)"});
+    ASSERT_TRUE(vcd.ok) << vcd.error;
+    EXPECT_EQ(Changes(vcd.capture.gpio33), Changes(byName.capture.gpio33));
+    EXPECT_EQ(Changes(vcd.capture.gpio80), Changes(byName.capture.gpio80));
     const Read shared = ReadPath(named, {"TX", "#3 (SDA)"});
     EXPECT_NE(shared.error.find("2 channels are named TX (indices 2, 3)"), std::string::npos) << shared.error;
     const Read tx = ReadPath(named, {"", "", 3, 2});

@@ -279,7 +279,10 @@ bool ReadVcd(ByteSource& in, const std::string& name, const ChannelMap& channels
         }
         if (width != 1 || huge) continue;  // buses are not lines
         const std::string& id = body[2];
-        const std::string reference = body[3] + (body.size() > 4 ? body[4] : "");
+        // The name, and a bit range if any ("D0[0]"). sigrok writes a channel
+        // name with spaces as it is: every token up to $end is the name.
+        std::string reference = body[3];
+        for (std::size_t t = 4; t < body.size(); ++t) reference += (body[t][0] == '[' ? "" : " ") + body[t];
         auto known = indexOfId.find(id);
         if (known == indexOfId.end()) {
             if (indexOfId.size() == kMaxChannels) return fail(tokens.Line(), "more 1-bit signals than a capture has");
