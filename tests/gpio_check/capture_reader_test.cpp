@@ -169,6 +169,8 @@ TEST(CaptureReaderTest, RefusesWhatItCannotReadSayingWhy) {
     const std::string both = header + "$var wire 1 \" GPIO80 $end\n$enddefinitions $end\n";
     std::string copies;  // one signal declared again and again
     for (int i = 0; i < 40000; ++i) copies += "$var wire 1 ! GPIO33 $end\n";
+    std::string signals;  // more distinct signals than any capture has
+    for (int i = 0; i <= 65536; ++i) signals += "$var wire 1 s" + std::to_string(i) + " D" + std::to_string(i) + " $end\n";
     const struct {
         const char* name;
         std::string content;
@@ -194,6 +196,7 @@ TEST(CaptureReaderTest, RefusesWhatItCannotReadSayingWhy) {
         {"huge.vcd", both + "#0\n#100000000000000000000000000\n", "#100000000000000000000000000 is beyond 64 bits"},
         {"far.vcd", "$timescale 1 s $end\n" + both.substr(both.find("$var")) + "#0\n#18446745\n", "#18446745 is beyond any capture"},
         {"copies.vcd", copies + "$enddefinitions $end\n", "no channel GPIO80 (the file has GPIO33)"},
+        {"signals.vcd", signals, "line 65537: more 1-bit signals than a capture has"},
         {"shared.vcd", "$var wire 1 ! TX $end\n$var wire 1 \" TX $end\n$enddefinitions $end\n",
          "2 channels are named TX (indices 0, 1): pick one by its index, e.g. --channel GPIO33@0", {"TX", "x"}},
         {"index.vcd", both + "#0\n", "no channel with index 2 for GPIO80 (the file has 2 logic channel(s), 0 to 1: "

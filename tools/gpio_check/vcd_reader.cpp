@@ -24,7 +24,7 @@ __extension__ typedef unsigned __int128 Wide;  // ticks times picoseconds may pa
 constexpr std::size_t kMaxToken = 4096;          // longer is no VCD token
 constexpr std::size_t kMaxDeclaration = 64;      // tokens in a $var or $timescale
 constexpr std::size_t kMaxChannels = 65536;      // distinct 1-bit signals and names
-constexpr std::size_t kMaxNameBytes = 4 << 20;   // their names together
+constexpr std::size_t kMaxNameBytes = 4 << 20;   // their names and identifiers together
 constexpr std::size_t kMaxLeadingText = 4096;    // text before the first keyword
 
 // Whitespace-separated tokens, as VCD is defined, with the line of each. A
@@ -285,9 +285,12 @@ bool ReadVcd(ByteSource& in, const std::string& name, const ChannelMap& channels
         for (std::size_t t = 4; t < body.size(); ++t) reference += (body[t][0] == '[' ? "" : " ") + body[t];
         auto known = indexOfId.find(id);
         if (known == indexOfId.end()) {
-            if (indexOfId.size() == kMaxChannels) return fail(tokens.Line(), "more 1-bit signals than a capture has");
+            if (indexOfId.size() == kMaxChannels || nameBytes > kMaxNameBytes) {
+                return fail(tokens.Line(), "more 1-bit signals than a capture has");
+            }
             known = indexOfId.emplace(id, static_cast<int>(idOfIndex.size())).first;
             idOfIndex.push_back(id);
+            nameBytes += id.size();
         }
         if (named.emplace(known->second, reference).second) {
             nameBytes += reference.size();
