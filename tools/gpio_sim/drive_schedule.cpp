@@ -20,8 +20,8 @@ bool EndsWith(const std::string& text, const std::string& suffix) {
            text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-// Digits, optionally a point and at most `maxFraction` digits, scaled so the
-// fraction's last place is the unit: "62.5" with 6 gives 62500000.
+}  // namespace
+
 bool ParseFixedPoint(const std::string& text, unsigned maxFraction, std::uint64_t& value) {
     std::uint64_t whole = 0;
     std::size_t i = 0;
@@ -45,8 +45,6 @@ bool ParseFixedPoint(const std::string& text, unsigned maxFraction, std::uint64_
     value = whole * scale + fraction;
     return true;
 }
-
-}  // namespace
 
 bool ParseRunTime(const std::string& text, std::uint64_t& timeUs, std::string& error) {
     std::string number = Lower(text);

@@ -35,6 +35,11 @@ struct ScheduledDrive {
 // into the run ("62.5", "62.5s") or milliseconds ("62500ms"), 0 if left out.
 bool ParseDrive(const std::string& text, ScheduledDrive& drive, std::string& error);
 
+// Digits, optionally a point and at most `maxFraction` digits, scaled so the
+// fraction's last place is the unit: "62.5" with 6 gives 62500000. A number
+// too large for any run is held at 10^9 units before scaling.
+bool ParseFixedPoint(const std::string& text, unsigned maxFraction, std::uint64_t& value);
+
 // A time within the run, to the microsecond.
 bool ParseRunTime(const std::string& text, std::uint64_t& timeUs, std::string& error);
 

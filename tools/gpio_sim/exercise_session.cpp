@@ -6,7 +6,7 @@
 namespace gpio_sim {
 
 SessionResult RunExerciseSession(ClockKind clock, const std::vector<ScheduledDrive>& schedule,
-                                 bool captureTrace, const BoardFaults& faults) {
+                                 bool captureTrace, const BoardFaults& faults, const BoardTiming& timing) {
     SessionResult result;
     host::SimulatedBoard& board = host::SimulatedBoard::Instance();
     board.PowerUp();  // also starts the board's clock at 0
@@ -14,6 +14,8 @@ SessionResult RunExerciseSession(ClockKind clock, const std::vector<ScheduledDri
     if (captureTrace) board.CaptureTrace();
     for (const auto& fault : faults.wiring) board.Gpio().AddBoardFault(fault);
     if (faults.slowClock > 0) board.SlowClock(faults.slowClock);
+    board.DebugPortBaud(timing.debugBaud);
+    board.SleepTick(timing.sleepTickUs);
 
     result.recording.Start(board.Gpio());
     board.Gpio().SetPinListener([&result](unsigned gpio, const PinState& state, std::uint64_t timeUs) {

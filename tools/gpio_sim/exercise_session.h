@@ -22,7 +22,8 @@ struct SessionResult {
 
 // With `captureTrace` false the trace goes to standard output as it is printed.
 SessionResult RunExerciseSession(ClockKind clock, const std::vector<ScheduledDrive>& schedule,
-                                 bool captureTrace, const BoardFaults& faults = {});
+                                 bool captureTrace, const BoardFaults& faults = {},
+                                 const BoardTiming& timing = {});
 
 }  // namespace gpio_sim
 

@@ -31,6 +31,8 @@ std::string DescribeRun(const gpio_sim::SimOptions& options) {
     if (text.empty()) text = "lines not driven from outside";
     const std::string faults = gpio_sim::DescribeFaults(options.faults);
     if (!faults.empty()) text += "; board fault: " + faults;
+    const std::string timing = gpio_sim::DescribeTiming(options.timing);
+    if (!timing.empty()) text += "; " + timing;
     return text + (options.clock == gpio_sim::ClockKind::Simulated ? "; simulated clock" : "; real clock");
 }
 
@@ -94,11 +96,13 @@ int main(int argc, char** argv) {
     }
 
     if (options.clock == ClockKind::Real) {
-        std::fprintf(stderr, "pxa-gpio-sim: real clock: the run takes %s s (--clock simulated takes "
-                             "milliseconds)\n", FormatShortSeconds(kRunLengthUs).c_str());
+        const bool timed = options.timing.debugBaud > 0 || options.timing.sleepTickUs > 0;
+        std::fprintf(stderr, "pxa-gpio-sim: real clock: the run takes %s s%s (--clock simulated takes "
+                             "milliseconds)\n", FormatShortSeconds(kRunLengthUs).c_str(),
+                     timed ? " and its printing and ticks" : "");
     }
     const SessionResult result = RunExerciseSession(options.clock, options.schedule, !traceToStandardOutput,
-                                                    options.faults);
+                                                    options.faults, options.timing);
     // A trace that did not reach standard output fails the run as a lost file would.
     if (traceToStandardOutput && !FlushStandardOutput(error)) return Fail(error);
 

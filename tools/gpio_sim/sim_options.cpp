@@ -23,7 +23,7 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
     // Every option that takes a value, in the help's order. Each is given at
     // most once but --drive and --fault; a repeat is refused rather than
     // half-obeyed.
-    std::vector<std::string> drives, faults, clocks;
+    std::vector<std::string> drives, faults, clocks, bauds, ticks;
     struct ValueOption {
         const char* name;
         std::vector<std::string>* values;
@@ -35,6 +35,8 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
         {"--drive", &drives, nullptr, true},
         {"--fault", &faults, nullptr, true},
         {"--clock", &clocks, nullptr, false},
+        {"--debug-baud", &bauds, nullptr, false},
+        {"--sleep-tick", &ticks, nullptr, false},
         {"--trace", &traces, &options.tracePath, false},
         {"--access-log", &accessLogs, &options.accessLogPath, false},
         {"--vcd", &vcds, &options.vcdPath, false},
@@ -128,6 +130,8 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
     for (const std::string& text : faults) {
         if (!ParseFault(text, options.faults, error)) return parsed;
     }
+    if (!bauds.empty() && !ParseDebugBaud(bauds.front(), options.timing, error)) return parsed;
+    if (!ticks.empty() && !ParseSleepTick(ticks.front(), options.timing, error)) return parsed;
     // Two outputs written to one file would leave only the last.
     for (std::size_t a = 0; a < added.size(); ++a) {
         for (std::size_t b = a + 1; b < added.size(); ++b) {
@@ -185,6 +189,22 @@ Options:
                 real (default): the run takes its 66 s, as the program does.
                 simulated: the run takes milliseconds; every time recorded in
                 the outputs is still the exact time of the run.
+  --debug-baud BAUD
+                Give the board's debug port a real one's cost: each message
+                the program prints takes its length in characters at BAUD
+                bits a second, 10 bits a character, and the program waits for
+                it, as Windows CE's debug print on a serial port does (at
+                115200, 87 us a character: "Writing 0x00" takes 1.1 ms). From
+                50 to 4000000. Default: printing takes no time.
+  --sleep-tick TIME
+                Give the board a system tick: each sleep ends on the first
+                tick at or after its time is up, as Sleep(n) on Windows CE
+                waits at least n ms and ends on a timer tick (1ms on most
+                boards). TIME has its unit: 1ms, 500us, 0.01s; from 1us up
+                to 1s. Default: a sleep ends when its time is up.
+                With --debug-baud 115200 --sleep-tick 1ms, each write step
+                takes 502 ms and each read sample 12 ms, as on a real board.
+                Both apply under either clock.
   --trace FILE  Write the trace to FILE instead of standard output.
   --access-log FILE
                 Write every GPIO register access, one a line:
@@ -205,9 +225,9 @@ Options:
                 with the write and read phases marked.
   -h, --help    Show this help and exit.
 
-Each option but --drive and --fault is given at most once. A value given apart from its
-option never starts with '-': a file so named is written ./-name or
---trace=-name.
+Each option but --drive and --fault is given at most once. A value given
+apart from its option never starts with '-': a file so named is written
+./-name or --trace=-name.
 
 Files are written whole or not at all, and all of them or none: each is
 written beside its final name, with room for it reserved before the run, and
