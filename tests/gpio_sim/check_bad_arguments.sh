@@ -49,6 +49,7 @@ check "two drives for GPIO80 at 1 s" --drive GPIO80=low@1 --drive GPIO80=high@10
 check "bad clock 'fast': expected real or simulated" --clock fast --vcd out.vcd
 check "unknown fault 'open=GPIO33': expected stuck-low=LINE" --fault open=GPIO33 --vcd out.vcd
 check "bad fault 'slow-clock=-1'" --fault=slow-clock=-1 --trace out.txt
+check "bad fault 'slow-clock=1111" --fault "slow-clock=$(printf '1%.0s' {1..400})" --trace out.txt
 check "bad baud rate '9999" --debug-baud "$(printf '9%.0s' {1..400})" --vcd out.vcd
 check "bad sleep tick '1': give the tick with its unit" --sleep-tick 1 --vcd out.vcd
 check "unknown option '--bogus'" --bogus --vcd out.vcd

@@ -104,6 +104,9 @@ TEST(SimOptionsTest, RefusesBadArgumentsSayingWhich) {
         {{"--fault", "shorted", "--fault", "shorted"}, "fault 'shorted' given more than once"},
         {{"--fault", "slow-clock=0.1", "--fault", "slow-clock=0.2"}, "fault 'slow-clock' given more than once"},
         {{"--fault", "stuck-high=GPIO80", "--fault", "stuck-low=GPIO80"}, "GPIO80 cannot be stuck both low and high"},
+        // Far too many digits is out of range, not a crash.
+        {{"--fault", "slow-clock=" + std::string(400, '1')}, "above 0 and up to 1"},
+        {{"--fault", "slow-clock=0." + std::string(400, '0') + "1"}, "above 0 and up to 1"},
         {{"--debug-baud", "0"}, "bad baud rate '0': give the debug port's bits a second, from 50 to 4000000"},
         {{"--debug-baud", "4000001"}, "bad baud rate '4000001'"},
         {{"--debug-baud", std::string(400, '9')}, "bad baud rate '999"},
