@@ -68,15 +68,38 @@ TEST(SimulatorRunTest, ReleasedLineReadsLowAgain) {
     }
 }
 
+// Both lines driven high from outside all along: where the processor drives
+// a line low, both drive it. Pattern 0 drives both low; GPIO33 is high in
+// patterns 2 and 3 only, GPIO80 in 1 and 3.
 TEST(SimulatorRunTest, DrivingAgainstTheOutputsIsReportedAsContention) {
-    const SessionResult result = Simulate({{33, Drive::High, 0}, {80, Drive::High, 0}});
-    const auto contention = FindContention(result.recording);
-    ASSERT_EQ(contention.size(), 2u);
-    // Pattern 0 drives both low; GPIO33 is high in patterns 2 and 3 only.
-    EXPECT_EQ(contention[0].firstUs, 0u);
-    EXPECT_EQ(contention[0].times, 30u);
-    EXPECT_EQ(contention[1].times, 60u);
-    for (unsigned value : ReadValues(result.trace)) EXPECT_EQ(value, 3u);
+    using Kind = host::BoardFault::Kind;
+    struct Case {
+        const char* board;
+        BoardFaults faults;
+        std::vector<std::pair<std::uint64_t, unsigned>> firstAndTimes;  // per line in contention
+        unsigned sample;
+    };
+    const Case cases[] = {
+        {"healthy", {}, {{0, 30}, {0, 60}}, 3},
+        // Through the inverter GPIO33's line is low in patterns 2 and 3, and
+        // its pin reads the outside's high as low.
+        {"GPIO33 inverted", {{{Kind::Inverted, 33}}, 0}, {{1000000, 30}, {0, 60}}, 1},
+        // The rail outdrives both without a fight.
+        {"GPIO33 stuck low", {{{Kind::StuckLow, 33}}, 0}, {{0, 60}}, 1},
+    };
+    for (const Case& c : cases) {
+        const SessionResult result =
+            RunExerciseSession(ClockKind::Simulated, {{33, Drive::High, 0}, {80, Drive::High, 0}}, true, c.faults);
+        const auto contention = FindContention(result.recording);
+        ASSERT_EQ(contention.size(), c.firstAndTimes.size()) << c.board;
+        for (std::size_t i = 0; i < contention.size(); ++i) {
+            EXPECT_EQ(contention[i].firstUs, c.firstAndTimes[i].first) << c.board << " " << contention[i].line;
+            EXPECT_EQ(contention[i].times, c.firstAndTimes[i].second) << c.board << " " << contention[i].line;
+            const std::size_t track = std::string(contention[i].line) == "GPIO33" ? 0 : 1;
+            EXPECT_EQ(VcdLevel(result.recording.StateAt(track, contention[i].firstUs)), 'x') << c.board;
+        }
+        for (unsigned value : ReadValues(result.trace)) EXPECT_EQ(value, c.sample) << c.board;
+    }
 }
 
 TEST(SimulatorRunTest, RecordedLinesFollowThePatternsAtTheirExactTimes) {
