@@ -77,6 +77,24 @@ if [[ -w /dev/full ]]; then
   stdout=/dev/full check "cannot write standard output" --access-log out.log
   stdout=/dev/full check "cannot write standard output" --help
 fi
+# A device or pipe written directly that takes nothing is a failed output
+# too: a full device, a pipe whose reader has gone (the tool's broken-pipe
+# handler, or EPIPE where SIGPIPE is ignored), a named pipe nobody reads
+# (refused, not waited on for ever).
+if [[ -w /dev/full ]]; then
+  check "cannot write '/dev/full': No space left on device" --trace out.txt --vcd /dev/full
+fi
+mkfifo "$scratch/pipe"
+exec 4<>"$scratch/pipe" 5>"$scratch/pipe"  # a writer, then no reader
+exec 4<&-
+stdout='&5' check "cannot write: broken pipe (its reader went away)" --trace out.txt --vcd /dev/stdout --svg out.svg
+stdout='&5' limits="trap '' PIPE" check "cannot write '/dev/stdout': Broken pipe" --trace out.txt --vcd /dev/stdout
+exec 5>&-
+status=0
+(cd "$scratch" && timeout 10 "$sim" --clock simulated --trace trace.txt --vcd pipe 2>err) || status=$?
+if ((status != 2)) || ! grep -qF "cannot write 'pipe': no process reads it" "$scratch/err" || [[ -e $scratch/trace.txt ]]; then
+  echo "FAIL: a named pipe nobody reads: exit $status"; cat "$scratch/err"; failures=$((failures + 1))
+fi
 # A full disk (here a file size limit) shows when the outputs are opened and
 # leaves none of them, though the trace alone would fit.
 limits="ulimit -f 32; trap '' XFSZ"

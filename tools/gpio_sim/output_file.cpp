@@ -158,9 +158,22 @@ bool OutputFile::Open(const std::string& path, std::size_t expectedSize, std::st
 
 bool OutputFile::WriteDirect(const std::string& content, std::string& error) {
     int fd = directFd_;
-    if (fd < 0) fd = open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    bool noReader = false;
+    if (fd < 0) {
+        // Without a reader a pipe's open would wait for one for ever; then
+        // the writes wait for room as usual.
+        fd = open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK);
+        struct stat pipe {};
+        noReader = fd < 0 && errno == ENXIO && stat(path_.c_str(), &pipe) == 0 && S_ISFIFO(pipe.st_mode);
+        if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    }
     bool written = fd >= 0 && WriteAll(fd, content);
     int writeError = errno;
+    if (noReader) {
+        error = "cannot write '" + path_ + "': no process reads it";
+        direct_ = false;
+        return false;
+    }
     if (fd >= 0 && fd != directFd_ && close(fd) != 0 && written) {
         written = false;
         writeError = errno;
