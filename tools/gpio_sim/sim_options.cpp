@@ -232,18 +232,20 @@ apart from its option never starts with '-': a file so named is written
 Files are written whole or not at all, and all of them or none: each is
 written beside its final name, with room for it reserved before the run, and
 all are renamed into place when the run is over; an existing file is replaced
-only then. A terminal, pipe or device (or /dev/stdout) is written directly.
+only then. A terminal, pipe or device (or /dev/stdout) is written directly;
+one that takes nothing (a full device, a pipe nobody reads) fails the run.
 
 Exit status:
   0  the lines were exercised
   1  the exercise could not get at the GPIO registers (see the trace)
-  2  bad argument, or an output (a file, standard output) could not be
-     written; no file is left half-written
+  2  bad argument, or an output (a file, a device or pipe, standard output)
+     could not be written; no file is left half-written
 
 Examples:
   pxa-gpio-sim --clock simulated --drive GPIO33=high@62.5 --drive GPIO80=high@64
   pxa-gpio-sim --clock simulated --vcd run.vcd --svg run.svg --access-log bus.log
   pxa-gpio-sim --clock simulated --fault stuck-low=GPIO80 --vcd stuck.vcd --trace stuck.txt
+  pxa-gpio-sim --clock simulated --debug-baud 115200 --sleep-tick 1ms --vcd board.vcd
 )";
 }
 
