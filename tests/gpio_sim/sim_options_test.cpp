@@ -19,6 +19,7 @@ TEST(SimOptionsTest, NoArgumentsRunsLikeTheProgram) {
     EXPECT_TRUE(parsed.options.schedule.empty());
     EXPECT_TRUE(parsed.options.tracePath.empty());
     EXPECT_FALSE(parsed.options.showHelp);
+    EXPECT_EQ(parsed.options.runLengthUs, 66000000u);
 }
 
 TEST(SimOptionsTest, TakesEveryOptionWithItsValueApartOrJoined) {
@@ -42,6 +43,12 @@ TEST(SimOptionsTest, TakesEveryOptionWithItsValueApartOrJoined) {
     EXPECT_EQ(options.timing.sleepTickUs, 1000u);
     EXPECT_EQ(ParseArguments({"--sleep-tick", "0.0155s"}).options.timing.sleepTickUs, 15500u);
     EXPECT_EQ(ParseArguments({"--sleep-tick", "250US", "--debug-baud=50"}).options.timing.sleepTickUs, 250u);
+    // A longer run takes later drives.
+    const auto timed = ParseArguments({"--drive", "GPIO33=high@67.4", "--debug-baud", "115200", "--sleep-tick", "1ms"});
+    ASSERT_TRUE(timed.ok) << timed.error;
+    EXPECT_EQ(timed.options.runLengthUs, 67493427u);
+    EXPECT_EQ(timed.options.schedule.at(0).atUs, 67400000u);
+    EXPECT_EQ(ParseArguments({"--fault", "slow-clock=0.05"}).options.runLengthUs, 69300000u);
     EXPECT_TRUE(ParseArguments({"--vcd", "x", "-h"}).options.showHelp);
 }
 
@@ -114,6 +121,9 @@ TEST(SimOptionsTest, RefusesBadArgumentsSayingWhich) {
         {{"--debug-baud", "+9600"}, "bad baud rate '+9600'"},
         {{"--debug-baud", "9600 "}, "bad baud rate '9600 '"},
         {{"--debug-baud", "9600", "--debug-baud", "9600"}, "option '--debug-baud' given more than once"},
+        {{"--drive", "GPIO33=high@67.5", "--debug-baud", "115200", "--sleep-tick", "1ms"},
+         "time '67.5' is outside the run, which lasts from 0 to 67.493427 s"},
+        {{"--drive", "GPIO33=high@69.3", "--fault", "slow-clock=0.05"}, "which lasts from 0 to 69.3 s"},
         {{"--sleep-tick", "1"}, "bad sleep tick '1': give the tick with its unit"},
         {{"--sleep-tick", "0ms"}, "from 1us up to 1s"},
         {{"--sleep-tick", "1.5us"}, "bad sleep tick '1.5us'"},

@@ -46,7 +46,7 @@ bool ParseFixedPoint(const std::string& text, unsigned maxFraction, std::uint64_
     return true;
 }
 
-bool ParseRunTime(const std::string& text, std::uint64_t& timeUs, std::string& error) {
+bool ParseRunTime(const std::string& text, std::uint64_t& timeUs, std::string& error, std::uint64_t runLengthUs) {
     std::string number = Lower(text);
     unsigned fractionDigits = 6;  // seconds, to the microsecond
     if (EndsWith(number, "ms")) {
@@ -61,16 +61,16 @@ bool ParseRunTime(const std::string& text, std::uint64_t& timeUs, std::string& e
                 "': give seconds (62.5 or 62.5s) or milliseconds (62500ms), to the microsecond";
         return false;
     }
-    if (value >= kRunLengthUs) {
+    if (value >= runLengthUs) {
         error = "time '" + text + "' is outside the run, which lasts from 0 to " +
-                FormatShortSeconds(kRunLengthUs) + " s";
+                FormatShortSeconds(runLengthUs) + " s";
         return false;
     }
     timeUs = value;
     return true;
 }
 
-bool ParseDrive(const std::string& text, ScheduledDrive& drive, std::string& error) {
+bool ParseDrive(const std::string& text, ScheduledDrive& drive, std::string& error, std::uint64_t runLengthUs) {
     const auto equals = text.find('=');
     if (equals == std::string::npos) {
         error = "bad drive '" + text + "': expected LINE=LEVEL[@TIME], e.g. GPIO33=high@62.5";
@@ -111,7 +111,7 @@ bool ParseDrive(const std::string& text, ScheduledDrive& drive, std::string& err
     }
 
     drive.atUs = 0;
-    if (at != std::string::npos) return ParseRunTime(time, drive.atUs, error);
+    if (at != std::string::npos) return ParseRunTime(time, drive.atUs, error, runLengthUs);
     return true;
 }
 

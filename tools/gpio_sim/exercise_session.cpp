@@ -32,4 +32,11 @@ SessionResult RunExerciseSession(ClockKind clock, const std::vector<ScheduledDri
     return result;
 }
 
+std::uint64_t RunLengthUs(double slowClock, const BoardTiming& timing) {
+    if (slowClock == 0 && timing.debugBaud == 0 && timing.sleepTickUs == 0) return kRunLengthUs;
+    BoardFaults clock;
+    clock.slowClock = slowClock;
+    return RunExerciseSession(ClockKind::Simulated, {}, true, clock, timing).recording.EndUs();
+}
+
 }  // namespace gpio_sim

@@ -25,6 +25,11 @@ SessionResult RunExerciseSession(ClockKind clock, const std::vector<ScheduledDri
                                  bool captureTrace, const BoardFaults& faults = {},
                                  const BoardTiming& timing = {});
 
+// How long the run lasts on a board whose clock is `slowClock` slow and
+// with `timing`, as the simulated clock gives it (the lines, their wiring
+// and drives change no message's length): kRunLengthUs by default.
+std::uint64_t RunLengthUs(double slowClock, const BoardTiming& timing);
+
 }  // namespace gpio_sim
 
 #endif  // TOOLS_GPIO_SIM_EXERCISE_SESSION_H

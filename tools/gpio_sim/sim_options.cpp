@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "exercise_session.h"
+
 namespace gpio_sim {
 namespace {
 
@@ -120,18 +122,19 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
         if (option.path != nullptr && given == 1) *option.path = option.values->front();
     }
 
-    for (const std::string& text : drives) {
-        ScheduledDrive drive{};
-        if (!ParseDrive(text, drive, error)) return parsed;
-        options.schedule.push_back(drive);
-    }
-
-    if (!CheckSchedule(options.schedule, error)) return parsed;
     for (const std::string& text : faults) {
         if (!ParseFault(text, options.faults, error)) return parsed;
     }
     if (!bauds.empty() && !ParseDebugBaud(bauds.front(), options.timing, error)) return parsed;
     if (!ticks.empty() && !ParseSleepTick(ticks.front(), options.timing, error)) return parsed;
+    // A slow clock or a real board's timing makes the run longer: drives may come later.
+    options.runLengthUs = RunLengthUs(options.faults.slowClock, options.timing);
+    for (const std::string& text : drives) {
+        ScheduledDrive drive{};
+        if (!ParseDrive(text, drive, error, options.runLengthUs)) return parsed;
+        options.schedule.push_back(drive);
+    }
+    if (!CheckSchedule(options.schedule, error)) return parsed;
     // Two outputs written to one file would leave only the last.
     for (std::size_t a = 0; a < added.size(); ++a) {
         for (std::size_t b = a + 1; b < added.size(); ++b) {
@@ -161,7 +164,9 @@ Options:
                   LEVEL  high, low, or none (undriven: reads low, as at
                          power-up); 1 and 0 mean high and low
                   TIME   seconds into the run, 62.5 or 62.5s, or milliseconds,
-                         62500ms; from 0 (the default) up to 66 s, exclusive
+                         62500ms; from 0 (the default) up to the run's end,
+                         exclusive: 66 s, longer with a slow clock or a
+                         real board's timing
                 Lines start undriven. A line the processor drives while it is
                 driven from outside to the other level is reported on standard
                 error (on a board that is a short circuit).

@@ -19,6 +19,7 @@ struct SimOptions {
     std::vector<ScheduledDrive> schedule;
     BoardFaults faults;
     BoardTiming timing;
+    std::uint64_t runLengthUs = kRunLengthUs;  // with this timing and clock
     std::string tracePath;  // empty: standard output, as the run prints it
     std::string accessLogPath;
     std::string vcdPath;
