@@ -10,9 +10,11 @@ source "$(dirname "$0")/require_programs.sh"
 make_scratch
 failures=0
 
-# $limits runs in the tool's shell first; $stdout redirects its output.
+# $limits runs in the tool's shell first; $stdout redirects its output;
+# $launcher, if set, starts the tool.
 limits=:
 stdout='"$scratch/out"'
+launcher=
 check() {  # MESSAGE ARGUMENT...
   local message=$1
   shift
@@ -24,7 +26,7 @@ check() {  # MESSAGE ARGUMENT...
   local before status=0
   before=$(ls -A "$dir")
   : >"$scratch/out"
-  (cd "$dir" && eval "$limits" && eval "exec \"\$sim\" --clock simulated \"\$@\" >$stdout 2>\"\$scratch/err\"") ||
+  (cd "$dir" && eval "$limits" && eval "exec $launcher \"\$sim\" --clock simulated \"\$@\" >$stdout 2>\"\$scratch/err\"") ||
     status=$?
   if ((status != 2)); then
     echo "FAIL [$*]: exit $status, expected 2"; failures=$((failures + 1))
@@ -87,7 +89,8 @@ fi
 mkfifo "$scratch/pipe"
 exec 4<>"$scratch/pipe" 5>"$scratch/pipe"  # a writer, then no reader
 exec 4<&-
-stdout='&5' check "cannot write: broken pipe (its reader went away)" --trace out.txt --vcd /dev/stdout --svg out.svg
+# (SIGPIPE may have been ignored when this script started.)
+stdout='&5' launcher='env --default-signal=PIPE' check "cannot write: broken pipe (its reader went away)" --trace out.txt --vcd /dev/stdout --svg out.svg
 stdout='&5' limits="trap '' PIPE" check "cannot write '/dev/stdout': Broken pipe" --trace out.txt --vcd /dev/stdout
 exec 5>&-
 status=0
