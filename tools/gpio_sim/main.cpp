@@ -111,7 +111,9 @@ int main(int argc, char** argv) {
                      [](const ScheduledDrive& a, const ScheduledDrive& b) { return a.atUs < b.atUs; });
     std::vector<std::string> driveNames;
     for (const auto& drive : byTime) driveNames.push_back(DescribeDrive(drive));
-    const char* clockName = options.clock == ClockKind::Simulated ? "simulated clock" : "real clock";
+    std::string clockName = options.clock == ClockKind::Simulated ? "simulated clock" : "real clock";
+    const std::string timing = DescribeTiming(options.timing);
+    if (!timing.empty()) clockName += ", " + timing;
     std::vector<PendingOutput> pending;
     const auto add = [&pending](Output& output, auto render) {
         if (output.file.IsOpen()) pending.push_back({&output.file, render()});
