@@ -236,15 +236,6 @@ TEST(TraceReading, CostGrowsInProportionToTheText) {
     }
 }
 
-TEST(TraceReading, ALongRunOfCutOffReportsIsReadOneAtATime) {
-    std::string text;
-    for (int i = 0; i < 40000; ++i) text += "GPDR1 changed from 0x00000000 ";
-    TraceReader reader;
-    ASSERT_TRUE(Read(reader, text));
-    EXPECT_EQ(reader.Trace().messages.size(), 40000u);
-    EXPECT_FALSE(reader.Trace().messages.back().complete);
-}
-
 TEST(TraceReading, HoldsAFewBlocksAndNoRecordPerWordOfOtherText) {
     std::string block;
     while (block.size() < 65536) block += "x ";
