@@ -35,6 +35,13 @@ public:
         at_ += length;
         return true;
     }
+    // Every message starts with '+', '-', a capital or a digit: other text
+    // is passed over at a glance.
+    bool CouldStartMessage() {
+        if (AtEnd()) return false;
+        const unsigned char c = static_cast<unsigned char>(Here());
+        return c == '+' || c == '-' || c == '_' || std::isupper(c) || std::isdigit(c);
+    }
     // "0x" and 1 to 8 hex digits, either case.
     bool Hex(std::uint32_t& value) {
         const std::size_t start = at_;
@@ -127,6 +134,7 @@ constexpr Fixed kFixedMessages[] = {
 // A message of the program up to, for a register report, its "changed
 // from" value: everything but the after-value. Reads nothing on false.
 bool ReadMessageHead(Scanner& in, TraceMessage& message) {
+    if (!in.CouldStartMessage()) return false;
     const std::size_t start = in.Position();
     for (const Fixed& fixed : kFixedMessages) {
         if (in.Literal(fixed.text)) {

@@ -55,13 +55,15 @@ void TraceDecoder::Finish(std::string& text) {
 
 void TraceDecoder::Decode(const char* bytes, std::size_t size, std::string& text) {
     if (encoding_ == TextEncoding::Utf8) {
-        for (std::size_t i = 0; i < size; ++i) {
-            const unsigned char c = static_cast<unsigned char>(bytes[i]);
-            if (c < 0x80) {
-                text += static_cast<char>(c);
-            } else if ((c & 0xC0) != 0x80) {
-                text += '?';  // one per character: continuation bytes add none
-            }
+        std::size_t i = 0;
+        while (i < size) {
+            std::size_t ascii = i;
+            while (ascii < size && static_cast<unsigned char>(bytes[ascii]) < 0x80) ++ascii;
+            text.append(bytes + i, ascii - i);
+            if (ascii == size) break;
+            // One '?' a character: continuation bytes add none.
+            if ((static_cast<unsigned char>(bytes[ascii]) & 0xC0) != 0x80) text += '?';
+            i = ascii + 1;
         }
         return;
     }
