@@ -23,6 +23,11 @@ if command -v sigrok-cli >/dev/null; then
   sigrok-cli -d demo:logic_channels=12:analog_channels=2 --config samplerate=1m --samples 1000 -o "$dir/demo.sr"
   /usr/bin/python3 -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read("metadata"))' \
     "$dir/demo.sr" > "$dir/demo-metadata.ini"
+  # The sessions' parts: metadata, a NUL, then the first 4 KB of logic samples.
+  for session in healthy demo; do
+    /usr/bin/python3 -c 'import sys, zipfile; z = zipfile.ZipFile(sys.argv[1])
+sys.stdout.buffer.write(z.read("metadata") + b"\0" + z.read("logic-1-1")[:4096])' "$dir/$session.sr" >"$dir/$session-parts.ini"
+  done
 elif [[ ${GPIO_REQUIRE_WAVEFORM_TOOLS:-} == 1 ]]; then
   echo "sigrok-cli missing: no session seeds" >&2
   exit 1

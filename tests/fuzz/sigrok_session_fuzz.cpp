@@ -1,9 +1,13 @@
-// A sigrok session from outside: an archive (starting "PK") has its
+// A sigrok session from outside. An archive (starting "PK") has its
 // metadata checked from memory and, if that passes, is read through
-// libsigrok from a private temporary file; anything else is parsed as the
-// metadata's INI text alone.
+// libsigrok from a private temporary file. Anything else is a session's
+// parts: metadata text, then after a NUL byte the logic samples, which are
+// put into an archive in two chunk files (split anywhere, so samples may
+// straddle them) for the same path; mutations then reach the metadata
+// checks, libsigrok and the sample scanner, not only the zip layer.
 
 #include <unistd.h>
+#include <zip.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -28,21 +32,48 @@ const std::string& SessionPath() {
     return path;
 }
 
+bool WriteArchive(const std::uint8_t* data, std::size_t size) {
+    std::FILE* file = std::fopen(SessionPath().c_str(), "wb");
+    if (file == nullptr) return false;
+    const bool written = std::fwrite(data, 1, size, file) == size;
+    return std::fclose(file) == 0 && written;
+}
+
+bool WriteParts(const std::string& metadata, const std::string& samples) {
+    int code = 0;
+    zip_t* archive = zip_open(SessionPath().c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
+    if (archive == nullptr) return false;
+    const std::size_t split = samples.empty() ? 0 : static_cast<unsigned char>(samples[0]) % samples.size();
+    const std::string first = samples.substr(0, split), second = samples.substr(split);
+    const std::pair<const char*, const std::string*> members[] = {
+        {"version", nullptr}, {"metadata", &metadata}, {"logic-1-1", &first}, {"logic-1-2", &second}};
+    for (const auto& [name, content] : members) {
+        zip_source_t* source = content == nullptr ? zip_source_buffer(archive, "2", 1, 0)
+                                                  : zip_source_buffer(archive, content->data(), content->size(), 0);
+        if (source == nullptr || zip_file_add(archive, name, source, ZIP_FL_OVERWRITE) < 0) {
+            if (source != nullptr) zip_source_free(source);
+            zip_discard(archive);
+            return false;
+        }
+    }
+    return zip_close(archive) == 0;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace gpio_check;
     SessionLayout layout;
     std::string error;
-    if (size < 2 || data[0] != 'P' || data[1] != 'K') {
-        ParseSessionMetadata(std::string(reinterpret_cast<const char*>(data), size), layout, error);
-        return 0;
+    if (size >= 2 && data[0] == 'P' && data[1] == 'K') {
+        if (!ReadSessionLayout(data, size, layout, error) || !WriteArchive(data, size)) return 0;
+    } else {
+        const std::string text(reinterpret_cast<const char*>(data), size);
+        const std::size_t nul = text.find('\0');
+        const std::string metadata = text.substr(0, nul);
+        if (!ParseSessionMetadata(metadata, layout, error) || nul == std::string::npos) return 0;
+        if (!WriteParts(metadata, text.substr(nul + 1))) return 0;
     }
-    if (!ReadSessionLayout(data, size, layout, error)) return 0;
-    std::FILE* file = std::fopen(SessionPath().c_str(), "wb");
-    if (file == nullptr) return 0;
-    const bool written = std::fwrite(data, 1, size, file) == size;
-    if (std::fclose(file) != 0 || !written) return 0;
     Capture capture;
     ReadSigrokSession(SessionPath(), {"", "", 0, 1}, capture, error);
     ReadSigrokSession(SessionPath(), {}, capture, error);
