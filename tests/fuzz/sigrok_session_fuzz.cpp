@@ -20,28 +20,38 @@
 
 namespace {
 
-const std::string& SessionPath() {
-    static const std::string path = [] {
+// A private directory for one input's session, gone with it.
+class SessionFile {
+public:
+    SessionFile() {
         const char* tmp = std::getenv("TMPDIR");
         std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/session-fuzz.XXXXXX";
-        const int fd = mkstemp(&pattern[0]);
-        if (fd >= 0) close(fd);
-        std::atexit([] { std::remove(SessionPath().c_str()); });
-        return pattern;
-    }();
-    return path;
-}
+        if (mkdtemp(&pattern[0]) != nullptr) {
+            dir_ = pattern;
+            path_ = dir_ + "/session.sr";
+        }
+    }
+    ~SessionFile() {
+        if (dir_.empty()) return;
+        std::remove(path_.c_str());
+        rmdir(dir_.c_str());
+    }
+    const std::string& Path() const { return path_; }
 
-bool WriteArchive(const std::uint8_t* data, std::size_t size) {
-    std::FILE* file = std::fopen(SessionPath().c_str(), "wb");
+private:
+    std::string dir_, path_;
+};
+
+bool WriteArchive(const std::string& path, const std::uint8_t* data, std::size_t size) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) return false;
     const bool written = std::fwrite(data, 1, size, file) == size;
     return std::fclose(file) == 0 && written;
 }
 
-bool WriteParts(const std::string& metadata, const std::string& samples) {
+bool WriteParts(const std::string& path, const std::string& metadata, const std::string& samples) {
     int code = 0;
-    zip_t* archive = zip_open(SessionPath().c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
+    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
     if (archive == nullptr) return false;
     const std::size_t split = samples.empty() ? 0 : static_cast<unsigned char>(samples[0]) % samples.size();
     const std::string first = samples.substr(0, split), second = samples.substr(split);
@@ -65,17 +75,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace gpio_check;
     SessionLayout layout;
     std::string error;
+    const SessionFile session;
+    if (session.Path().empty()) return 0;
     if (size >= 2 && data[0] == 'P' && data[1] == 'K') {
-        if (!ReadSessionLayout(data, size, layout, error) || !WriteArchive(data, size)) return 0;
+        if (!ReadSessionLayout(data, size, layout, error) || !WriteArchive(session.Path(), data, size)) return 0;
     } else {
         const std::string text(reinterpret_cast<const char*>(data), size);
         const std::size_t nul = text.find('\0');
         const std::string metadata = text.substr(0, nul);
         if (!ParseSessionMetadata(metadata, layout, error) || nul == std::string::npos) return 0;
-        if (!WriteParts(metadata, text.substr(nul + 1))) return 0;
+        if (!WriteParts(session.Path(), metadata, text.substr(nul + 1))) return 0;
     }
     Capture capture;
-    ReadSigrokSession(SessionPath(), {"", "", 0, 1}, capture, error);
-    ReadSigrokSession(SessionPath(), {}, capture, error);
+    ReadSigrokSession(session.Path(), {"", "", 0, 1}, capture, error);
+    ReadSigrokSession(session.Path(), {}, capture, error);
     return 0;
 }
