@@ -257,6 +257,7 @@ public:
         out_.writeEndPs = out_.firstStepPs + static_cast<double>(plan_.patterns.size()) * out_.stepPs;
         JudgeLines();
         MeasurePeriod();
+        FindWriteEnd();
         FindGlitches();
         DescribeReadPhase();
     }
@@ -581,6 +582,8 @@ private:
         const double median = Median(perStep);
         const double least = *std::min_element(perStep.begin(), perStep.end());
         const double greatest = *std::max_element(perStep.begin(), perStep.end());
+        out_.leastStepPs = least;
+        out_.greatestStepPs = greatest;
         result.summary = "median " + Milliseconds(median) + " (least " + Milliseconds(least) + ", greatest " +
                          Milliseconds(greatest) + ") from " + std::to_string(boundaries_.size()) +
                          " step edges, against " + tolerance;
@@ -598,6 +601,41 @@ private:
             result.details.push_back("some steps fall outside " + std::string(tolerance) +
                                      ": the step timing is uneven");
         }
+    }
+
+    // The last step ends where the lines are made inputs: the first edge
+    // near the end the steps predict. A board's steps each last a little
+    // more than asked (the timer tick, the debug port), so the fitted steps
+    // miss it by a millisecond or so. Where neither line changes there, the
+    // step lengths measured bound it.
+    void FindWriteEnd() {
+        const double predicted = out_.writeEndPs;
+        const double window = 0.1 * out_.stepPs;
+        double edge = endPs_;
+        for (const Segments& segments : raw_) {
+            for (std::size_t i = 1; i < segments.size(); ++i) {
+                if (segments[i].start < predicted - window) continue;
+                if (segments[i].start <= predicted + window) edge = std::min(edge, segments[i].start);
+                break;
+            }
+        }
+        if (edge < endPs_) {
+            out_.writeEndPs = out_.writeEndEarliestPs = out_.writeEndLatestPs = edge;
+            out_.writeEndSeen = true;
+            return;
+        }
+        double earliest = predicted - kPeriodTolerance * out_.stepPs;
+        double latest = predicted + kPeriodTolerance * out_.stepPs;
+        if (!boundaries_.empty()) {
+            const Boundary& last = boundaries_.back();
+            const double steps = std::round((predicted - gridStartPs_) / out_.stepPs) - static_cast<double>(last.step);
+            if (steps >= 0 && out_.leastStepPs > 0) {
+                earliest = last.timePs + steps * out_.leastStepPs;
+                latest = last.timePs + steps * out_.greatestStepPs;
+            }
+        }
+        out_.writeEndEarliestPs = std::min(earliest, predicted);
+        out_.writeEndLatestPs = std::max(latest, predicted);
     }
 
     void FindGlitches() {

@@ -44,7 +44,15 @@ struct CaptureAnalysis {
     double firstStepPs = 0;  // may be before the capture starts
     double stepPs = 0;       // as measured
     std::size_t missingSteps = 0;
-    double writeEndPs = 0;   // where the lines are made inputs
+    double leastStepPs = 0;     // the shortest and longest step between two edges
+    double greatestStepPs = 0;
+    // Where the lines are made inputs: the edge that ends the last step. When
+    // the lines keep their level there, it is known only to lie between the
+    // earliest and latest times the step lengths allow, writeEndPs between.
+    double writeEndPs = 0;
+    double writeEndEarliestPs = 0;
+    double writeEndLatestPs = 0;
+    bool writeEndSeen = false;
     CheckResult writePhase{"write phase (capture)"};
     CheckResult period{"step period"};
     CheckResult glitches{"glitches"};
