@@ -140,6 +140,12 @@ TEST(CaptureDiagnosis, EachBoardFaultIsNamed) {
     const Capture healthy = RunBoard().capture;
     std::vector<std::uint32_t> skipping = plan.patterns;
     skipping.erase(skipping.begin() + 50);
+    // One line carries the other's pattern while the other is stuck low.
+    std::vector<std::uint32_t> gpio33AsGpio80, gpio80AsGpio33;
+    for (std::uint32_t pattern : plan.patterns) {
+        gpio33AsGpio80.push_back((pattern & kLineBits[1]) != 0 ? kLineBits[0] : 0);
+        gpio80AsGpio33.push_back((pattern & kLineBits[0]) != 0 ? kLineBits[1] : 0);
+    }
     const std::string follows = "follows the patterns in all";
     const struct {
         const char* board;
@@ -166,6 +172,14 @@ TEST(CaptureDiagnosis, EachBoardFaultIsNamed) {
          "shorted to GPIO33", Status::Fault, Status::Ok, Status::Ok, "where the patterns differ both are low"},
         {"slow clock", RunBoard([](SimulatedBoard& board) { board.SlowClock(0.05); }).capture, "follows", "follows",
          Status::Ok, Status::Fault, Status::Ok, "the steps take 5.0 % longer than the program asks"},
+        {"fast clock", RunBoard([](SimulatedBoard& board) { board.SlowClock(-0.05); }).capture, "follows", "follows",
+         Status::Ok, Status::Fault, Status::Ok, "the steps take 5.0 % less than the program asks: the board's clock or timer runs fast"},
+        {"GPIO33 carries GPIO80's pattern, GPIO80 stuck low",
+         FromPatterns(gpio33AsGpio80, plan.stepPs, 3 * kPsPerSecond, 70 * kPsPerSecond), "carries GPIO80's pattern",
+         "stuck low", Status::Fault, Status::Ok, Status::Ok, "GPIO33 carries GPIO80's pattern in all 120 steps; GPIO80 stuck low"},
+        {"GPIO80 carries GPIO33's pattern, GPIO33 stuck low",
+         FromPatterns(gpio80AsGpio33, plan.stepPs, 3 * kPsPerSecond, 70 * kPsPerSecond), "stuck low",
+         "carries GPIO33's pattern", Status::Fault, Status::Ok, Status::Ok, "GPIO33 stuck low; GPIO80 carries"},
         {"a glitch", WithGlitch(healthy, 10200 * 1000000000ull, 1000000000), "follows", "follows", Status::Ok,
          Status::Ok, Status::Fault, "1 pulse(s) far shorter than a step"},
         {"a step missing", FromPatterns(skipping, plan.stepPs, 3 * kPsPerSecond, 70 * kPsPerSecond), "follows",
