@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iterator>
+#include <utility>
 #include <string>
 
 #include "TolvarGPIOTest.h"
@@ -248,6 +250,131 @@ TEST(CrossCheck, ASampleThatReadsOtherThanItsPinIsAFault) {
         ASSERT_EQ(cross.result.lineNotes.size(), 2u) << details;
         EXPECT_EQ(cross.result.lineNotes[0].status, c.gpio33) << cross.result.lineNotes[0].text << "\n" << details;
         EXPECT_EQ(cross.result.lineNotes[1].status, c.gpio80) << cross.result.lineNotes[1].text << "\n" << details;
+    }
+}
+
+
+// A real board's timing, which the simulated board does not have: each write
+// step lasts 500 ms plus the timer tick's rounding and its printing, the
+// lines become inputs (pulled low) where the last step ends, and the samples
+// come one every `periodUs` from `firstUs` after that. The trace's samples
+// read what the pins show then, unless the input path is faulty.
+struct RealBoard {
+    const char* name;
+    std::uint64_t periodUs;
+    std::uint64_t firstUs;
+    std::uint64_t extraSeed;  // each step 500 ms plus 0 to 1.2 ms, from this seed
+    std::vector<std::pair<double, int>> gpio33;  // driven to (level) from (seconds into the read phase)
+    std::uint64_t endUs = 0;                     // capture end, from the read phase's start; 0: 1 s after the run
+    double processorLagUs = 0;                   // the processor sees the edges this much after the analyser
+    int readHighFrom = 0;                        // a faulty input: GPIO33 reads high from this sample on
+    bool gpio80Inverted = false;                 // a faulty input: GPIO80 reads the opposite of its pin
+};
+
+struct RealRun {
+    Capture capture;
+    TraceCheck trace;
+    std::uint64_t readStartPs;
+};
+
+RealRun MakeRealRun(const RealBoard& board, const WritePlan& plan) {
+    static const TraceCheck healthyTrace = CheckTrace(SplitTraceMessages(RunBoard().trace), Expected());
+    RealRun run{{}, healthyTrace, 0};
+    CapturedLine* lines[] = {&run.capture.gpio33, &run.capture.gpio80};
+    for (CapturedLine* line : lines) line->changes.push_back({0, Level::Low});
+    const auto set = [&](int line, std::uint64_t ps, bool high) {
+        const Level level = high ? Level::High : Level::Low;
+        if (lines[line]->changes.back().level != level) lines[line]->changes.push_back({ps, level});
+    };
+    std::uint64_t now = 3 * kPsPerSecond, seed = board.extraSeed;
+    for (std::uint32_t pattern : plan.patterns) {
+        for (int line = 0; line < kLineCount; ++line) set(line, now, (pattern & kLineBits[line]) != 0);
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        now += plan.stepPs + (seed >> 33) % 1201 * 1000000;
+    }
+    const std::uint64_t readStart = run.readStartPs = now;
+    const auto driven = [&](double atUs) {  // GPIO33's level atUs into the read phase
+        bool high = false;
+        for (const auto& drive : board.gpio33) high = atUs >= drive.first * 1e6 ? drive.second != 0 : high;
+        return high;
+    };
+    set(0, readStart, false);
+    set(1, readStart, false);
+    for (const auto& drive : board.gpio33) set(0, readStart + static_cast<std::uint64_t>(drive.first * 1e12), drive.second != 0);
+    const std::uint64_t lastSampleUs = board.firstUs + 599 * board.periodUs;
+    run.capture.endPs = readStart + (board.endUs != 0 ? board.endUs : lastSampleUs + 1000000) * kPsPerUs;
+    for (TraceSample& sample : run.trace.samples) {
+        const double atUs = static_cast<double>(board.firstUs + (sample.number - 1) * board.periodUs);
+        bool high33 = driven(atUs - board.processorLagUs);
+        if (board.readHighFrom > 0) high33 = static_cast<int>(sample.number) >= board.readHighFrom;
+        sample.value = (high33 ? kLineBits[0] : 0) | (board.gpio80Inverted ? kLineBits[1] : 0);
+    }
+    return run;
+}
+
+TEST(CrossCheck, ARealBoardsTimingIsNoFault) {
+    const WritePlan plan = PlanFromRun(Expected());
+    const std::vector<std::pair<double, int>> highAt2_5 = {{2.5, 1}};
+    const RealBoard boards[] = {
+        // The sample 218 is the first to read high: (2500 - 5) / 11.5 = 216.96.
+        {"samples every 11.5 ms, GPIO33 driven high 2.5 s in", 11500, 5000, 1, highAt2_5},
+        {"samples every 10 ms, as on the simulated board", 10000, 0, 2, highAt2_5},
+        {"samples every 30 ms", 30000, 12000, 3, {{2.5, 1}, {4.0, 0}, {4.31, 1}}},
+        // Sample 251, at 2.5 s, reads low: the processor sees the slow edge at 2.5002 s.
+        {"the analyser sees the edge 0.5 ms before the processor", 10000, 0, 0, {{2.4997, 1}}, 0, 500},
+        {"capture ends 3 s into the read phase", 11500, 5000, 4, highAt2_5, 3000000},
+        {"GPIO33 reads high from sample 50: no timing puts 2.5 s there", 11500, 5000, 5, highAt2_5, 0, 0, 50},
+        {"GPIO33 reads high from sample 300: no timing puts 2.5 s there", 11500, 5000, 6, highAt2_5, 0, 0, 300},
+        {"GPIO33 reads low throughout, its pin driven high", 11500, 5000, 7, highAt2_5, 0, 0, 601},
+        {"GPIO80's input inverted", 30000, 5000, 8, highAt2_5, 0, 0, 0, true},
+    };
+    const struct {
+        Status gpio33, gpio80, cross, readPhase;
+        const char* finding;  // in the cross-check's summary and details
+    } expected[] = {
+        {Status::Ok, Status::Ok, Status::Ok, Status::Info, "samples every 11.5 ms: 10 ms asked, 1.5 ms more"},
+        {Status::Ok, Status::Ok, Status::Ok, Status::Info, "samples every 10.0 ms, as asked"},
+        {Status::Ok, Status::Ok, Status::Ok, Status::Info, "samples every 29."},
+        {Status::Ok, Status::Ok, Status::Ok, Status::Info, "600 samples held against the pins"},
+        {Status::Ok, Status::Ok, Status::Incomplete, Status::Incomplete, "samples fall past the end of the capture"},
+        {Status::Fault, Status::Ok, Status::Fault, Status::Info, "sample 50 read 1 while the pin was low"},
+        {Status::Fault, Status::Ok, Status::Fault, Status::Info, "sample 252 read 0 while the pin was high"},
+        {Status::Fault, Status::Ok, Status::Fault, Status::Info, "read 0 while the pin was high"},
+        {Status::Ok, Status::Fault, Status::Fault, Status::Info, "sample 2 read 1 while the pin was low"},
+    };
+    static_assert(std::size(boards) == std::size(expected), "one expectation a board");
+    for (std::size_t b = 0; b < std::size(boards); ++b) {
+        SCOPED_TRACE(boards[b].name);
+        const RealRun run = MakeRealRun(boards[b], plan);
+        const CaptureAnalysis analysis = AnalyseCapture(run.capture, plan);
+        EXPECT_EQ(analysis.writePhase.status, Status::Ok) << analysis.writePhase.summary;
+        EXPECT_EQ(analysis.period.status, Status::Ok) << analysis.period.summary;
+        EXPECT_EQ(analysis.readPhase.status, expected[b].readPhase) << analysis.readPhase.summary;
+        const CrossCheck cross = CheckTraceAgainstCapture(run.trace, run.capture, analysis, plan);
+        std::string findings = cross.result.summary;
+        for (const auto& detail : cross.result.details) findings += "\n" + detail;
+        ASSERT_EQ(cross.result.lineNotes.size(), 2u) << findings;
+        EXPECT_EQ(cross.result.lineNotes[0].status, expected[b].gpio33) << findings;
+        EXPECT_EQ(cross.result.lineNotes[1].status, expected[b].gpio80) << findings;
+        EXPECT_EQ(cross.result.status, expected[b].cross) << findings;
+        EXPECT_NE(findings.find(expected[b].finding), std::string::npos) << findings;
+    }
+    // Healthy boards of every timing: the edges fall anywhere in the
+    // millisecond the steps add, and the period found holds the board's.
+    for (std::uint64_t seed = 10; seed < 55; ++seed) {
+        const std::uint64_t periods[] = {10000, 11500, 30000};
+        RealBoard board{"", periods[seed % 3], seed % 3 == 0 ? 0 : 3000 + seed * 100, seed, {{2.5, 1}, {4.0, 0}}};
+        SCOPED_TRACE("healthy board " + std::to_string(seed) + ", samples every " + std::to_string(board.periodUs) + " us");
+        const RealRun run = MakeRealRun(board, plan);
+        const CaptureAnalysis analysis = AnalyseCapture(run.capture, plan);
+        EXPECT_EQ(analysis.writeEndPs, static_cast<double>(run.readStartPs));
+        const CrossCheck cross = CheckTraceAgainstCapture(run.trace, run.capture, analysis, plan);
+        std::string findings = cross.result.summary;
+        for (const auto& detail : cross.result.details) findings += "\n" + detail;
+        EXPECT_EQ(cross.result.status, Status::Ok) << findings;
+        const double period = static_cast<double>(board.periodUs) * kPsPerUs;
+        EXPECT_LE(cross.samplePeriodLowPs, period) << findings;
+        EXPECT_GE(cross.samplePeriodHighPs, period) << findings;
     }
 }
 
