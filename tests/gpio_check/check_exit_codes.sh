@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# pxa-gpio-check's exit codes and files: 0 for a good board, 1 for a fault,
-# 2 with a message for bad use or an unreadable input, and no picture left
-# behind, whole or half, when it stops with 2.
+# pxa-gpio-check's exit codes and files: 0 for a whole run of a good board,
+# 1 for a fault, 2 with a message for bad use or an unreadable input, 3 with
+# a verdict saying what is missing for an input cut off or holding no run,
+# and no picture left behind, whole or half, when it stops with 2.
 set -uo pipefail
 check=$1
 sim=$2
@@ -27,13 +28,37 @@ expect() {  # expect CODE TEXT ARGS...: exit code and a piece of the output
 # GPDR2's bit for GPIO80 does not set when the program makes it an output.
 sed 's/GPDR2 changed from 0x00000000 to 0x00010000/GPDR2 changed from 0x00000000 to 0x00000000/' \
   "$dir/run.txt" >"$dir/stuck-input.txt"
+# A board whose GPDR2 has other outputs set (bit 22): the program keeps them.
+sed -e 's/GPDR2 changed from 0x00000000 to 0x00000000/GPDR2 changed from 0x00400000 to 0x00400000/' \
+  -e 's/GPDR2 changed from 0x00000000 to 0x00010000/GPDR2 changed from 0x00400000 to 0x00410000/' \
+  -e 's/GPDR2 changed from 0x00010000 to 0x00000000/GPDR2 changed from 0x00410000 to 0x00400000/' \
+  "$dir/run.txt" >"$dir/other-outputs.txt"
+head -c 8000 "$dir/run.txt" >"$dir/cut.txt"
+# The capture stopped 3 s into the read phase (it starts at 60 s).
+{ sed '/^#66000000/,$d' "$dir/run.vcd" && echo '#63000000'; } >"$dir/cut.vcd"
+# 0.1 s of an unrelated bus, two of its channels named as the lines; and
+# 70 s of two lines that never change.
+{
+  printf '$timescale 1 us $end\n$var wire 1 a GPIO33 $end\n$var wire 1 b GPIO80 $end\n$enddefinitions $end\n'
+  for ((t = 0; t < 100000; t += 250)); do printf '#%d\n%da\n%db\n' "$t" $((t / 250 % 2)) $((t / 500 % 2)); done
+} >"$dir/bus.vcd"
+printf '$timescale 1 us $end\n$var wire 1 a GPIO33 $end\n$var wire 1 b GPIO80 $end\n$enddefinitions $end\n#0\n0a\n0b\n#70000000\n' \
+  >"$dir/stuck.vcd"
 printf 'login: root\r\n' >"$dir/not-a-trace.txt"
 printf 'PK\003\004 not really a session' >"$dir/broken.sr"
 
 expect 0 "trace against capture    ok" --trace "$dir/run.txt" --capture "$dir/run.vcd" --svg "$dir/good.svg"
 grep -q '</svg>' "$dir/good.svg" || { echo "FAILED: no whole picture"; failures=$((failures + 1)); }
+expect 0 "verdict                  ok       a whole run seen" --trace "$dir/run.txt" --capture "$dir/run.vcd"
+expect 0 "registers                ok" --trace "$dir/other-outputs.txt"
 expect 1 "GPIO80 could not be made an output" --trace "$dir/stuck-input.txt"
-expect 0 "EXIT STATUS" --help
+expect 3 "not a whole run: trace: cut off" --trace "$dir/cut.txt"
+expect 3 "read phase (capture): 3.000 s captured" --capture "$dir/cut.vcd"
+expect 3 "not a whole run: write phase (capture): no write phase found in 0.100 s" --capture "$dir/bus.vcd"
+expect 3 "write phase (capture): no run found" --capture "$dir/stuck.vcd"
+expect 1 "stuck low: never changes in the whole capture while the program ran" --trace "$dir/run.txt" \
+  --capture "$dir/stuck.vcd"
+expect 0 "3   no fault found" --help
 expect 2 "Try 'pxa-gpio-check --help'" --trace
 expect 2 "cannot read '$dir/missing.txt'" --trace "$dir/missing.txt"
 expect 2 "Is a directory" --trace "$dir"
@@ -43,7 +68,7 @@ expect 2 "cannot write" --capture "$dir/run.vcd" --svg "$dir/no/such/dir.svg"
 
 # Nothing half-written: no picture and no temporary file from the runs that stopped.
 leftovers=$(ls -A "$dir" | grep -v -x -e run.txt -e run.vcd -e stuck-input.txt -e not-a-trace.txt \
-  -e broken.sr -e good.svg -e out)
+  -e broken.sr -e good.svg -e out -e other-outputs.txt -e cut.txt -e cut.vcd -e bus.vcd -e stuck.vcd)
 if [[ -n $leftovers ]]; then
   echo "FAILED: left behind: $leftovers"
   failures=$((failures + 1))

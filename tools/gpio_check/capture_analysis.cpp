@@ -321,21 +321,24 @@ private:
             result.summary = "no write phase found in " + Seconds(endPs_) +
                              " of capture, shorter than the write phase";
         } else {
-            result.summary = "no write phase: the lines do not step through the patterns in " +
+            // Not the board's fault unless the program is known to have run:
+            // the trace of the same run tells.
+            result.summary = "no run found: the lines do not step through the patterns in " +
                              Seconds(endPs_) + " of capture";
             for (int line = 0; line < kLineCount; ++line) {
                 const Segments& segments = clean_[static_cast<std::size_t>(line)];
                 if (segments.size() == 1) {
-                    result.Note(line, Status::Fault,
+                    result.Note(line, Status::Incomplete,
                                 std::string("stuck ") + LevelWord(segments.front().level) +
                                     ": never changes in the whole capture");
                 } else {
-                    result.Note(line, Status::Fault, "changes " + std::to_string(segments.size() - 1) +
-                                                         " times, never in the program's steps");
+                    result.Note(line, Status::Incomplete, "changes " + std::to_string(segments.size() - 1) +
+                                                              " times, never in the program's steps");
                 }
                 Mark(line, 0, endPs_, "no write phase");
             }
-            result.details.push_back("either the lines are stuck, or the program did not run while capturing");
+            result.details.push_back("either the program did not run while capturing, or the lines are stuck "
+                                     "(the run's trace tells which)");
         }
         out_.period.Raise(Status::Incomplete);
         out_.period.summary = "not measured: no write phase";

@@ -254,6 +254,17 @@ CrossCheck CheckTraceAgainstCapture(const TraceCheck& trace, const Capture& capt
         result.summary = "nothing compared: the trace's samples cannot be placed in the run";
         return check;
     }
+    // The trace shows the program made the lines outputs and stepped them
+    // through the patterns: a capture of that run in which they never step
+    // shows lines that do not follow the program.
+    if (!analysis.writePhaseFound && !samples.empty() && trace.order.status == Status::Ok &&
+        analysis.writePhase.status == Status::Incomplete && !analysis.writePhase.lineNotes.empty()) {
+        result.summary = "the trace shows a whole run, the captured lines never step through its patterns";
+        for (const LineNote& note : analysis.writePhase.lineNotes) {
+            result.Note(note.line, Status::Fault, note.text + " while the program ran");
+        }
+        return check;
+    }
     if (!analysis.writePhaseFound || samples.empty()) {
         result.Raise(Status::Incomplete);
         result.summary = samples.empty() ? "nothing to compare: no samples in the trace"
