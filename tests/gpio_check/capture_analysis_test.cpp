@@ -336,7 +336,7 @@ TEST(CrossCheck, ARealBoardsTimingIsNoFault) {
         {Status::Ok, Status::Ok, Status::Ok, Status::Info, "samples every 10.0 ms, as asked"},
         {Status::Ok, Status::Ok, Status::Ok, Status::Info, "samples every 29."},
         {Status::Ok, Status::Ok, Status::Ok, Status::Info, "600 samples held against the pins"},
-        {Status::Ok, Status::Ok, Status::Incomplete, Status::Incomplete, "samples fall past the end of the capture"},
+        {Status::Incomplete, Status::Incomplete, Status::Incomplete, Status::Incomplete, "samples fall past the end of the capture"},
         {Status::Fault, Status::Ok, Status::Fault, Status::Info, "sample 50 read 1 while the pin was low"},
         {Status::Fault, Status::Ok, Status::Fault, Status::Info, "sample 252 read 0 while the pin was high"},
         {Status::Fault, Status::Ok, Status::Fault, Status::Info, "read 0 while the pin was high"},
