@@ -44,6 +44,13 @@ head -c 8000 "$dir/run.txt" >"$dir/cut.txt"
 } >"$dir/bus.vcd"
 printf '$timescale 1 us $end\n$var wire 1 a GPIO33 $end\n$var wire 1 b GPIO80 $end\n$enddefinitions $end\n#0\n0a\n0b\n#70000000\n' \
   >"$dir/stuck.vcd"
+# The run, then 2 s of GPIO33 toggling every 5 us; and the run with its last
+# time stamp 208 days on.
+{
+  sed '/^#66000000/,$d' "$dir/run.vcd"
+  awk 'BEGIN { for (t = 66000000; t < 68000000; t += 5) printf "#%d\n%d!\n", t, t / 5 % 2; print "#68000000" }'
+} >"$dir/busy.vcd"
+{ cat "$dir/run.vcd" && echo '#18000000000000'; } >"$dir/far.vcd"
 printf 'login: root\r\n' >"$dir/not-a-trace.txt"
 printf 'PK\003\004 not really a session' >"$dir/broken.sr"
 
@@ -59,6 +66,12 @@ expect 3 "write phase (capture): no run found" --capture "$dir/stuck.vcd"
 expect 1 "stuck low: never changes in the whole capture while the program ran" --trace "$dir/run.txt" \
   --capture "$dir/stuck.vcd"
 expect 0 "3   no fault found" --help
+# However long the span or busy the line, the picture stays small.
+for capture in busy far; do
+  expect 0 "verdict" --capture "$dir/$capture.vcd" --svg "$dir/$capture.svg"
+  size=$(wc -c <"$dir/$capture.svg")
+  ((size < 100000)) || { echo "FAILED: $capture.svg has $size bytes"; failures=$((failures + 1)); }
+done
 expect 2 "Try 'pxa-gpio-check --help'" --trace
 expect 2 "cannot read '$dir/missing.txt'" --trace "$dir/missing.txt"
 expect 2 "Is a directory" --trace "$dir"
@@ -68,7 +81,8 @@ expect 2 "cannot write" --capture "$dir/run.vcd" --svg "$dir/no/such/dir.svg"
 
 # Nothing half-written: no picture and no temporary file from the runs that stopped.
 leftovers=$(ls -A "$dir" | grep -v -x -e run.txt -e run.vcd -e stuck-input.txt -e not-a-trace.txt \
-  -e broken.sr -e good.svg -e out -e other-outputs.txt -e cut.txt -e cut.vcd -e bus.vcd -e stuck.vcd)
+  -e broken.sr -e good.svg -e out -e other-outputs.txt -e cut.txt -e cut.vcd -e bus.vcd -e stuck.vcd \
+  -e busy.vcd -e busy.svg -e far.vcd -e far.svg)
 if [[ -n $leftovers ]]; then
   echo "FAILED: left behind: $leftovers"
   failures=$((failures + 1))
