@@ -80,54 +80,88 @@ void PutNumber(Utf8Writer& writer, std::uint32_t magnitude, bool negative, unsig
     PutField(writer, digits, count, negative, width, zeroPad, leftAlign);
 }
 
-}  // namespace
+// Integer arguments as a C variadic call passes them.
+class VaListArguments {
+public:
+    explicit VaListArguments(std::va_list args) { va_copy(args_, args); }
+    ~VaListArguments() { va_end(args_); }
+    VaListArguments(const VaListArguments&) = delete;
+    VaListArguments& operator=(const VaListArguments&) = delete;
+    std::uint32_t Next() { return va_arg(args_, unsigned int); }
 
-std::size_t FormatDebugMessage(char* out, std::size_t capacity, const wchar_t* format,
-                               std::va_list args) {
+private:
+    std::va_list args_;
+};
+
+// Windows CE's va_list: a plain pointer to the 32-bit arguments in order.
+class PointerArguments {
+public:
+    explicit PointerArguments(const std::uint32_t* next) : next_(next) {}
+    std::uint32_t Next() { return *next_++; }
+
+private:
+    const std::uint32_t* next_;
+};
+
+// The code point at `p`, advancing past it: UTF-16 surrogate pairs are one
+// character; a 32-bit wchar_t is one already.
+template <typename Char>
+std::uint32_t NextCodePoint(const Char*& p) {
+    std::uint32_t cp = static_cast<std::uint32_t>(*p++);
+    if (sizeof(Char) == 2 && cp >= 0xD800 && cp <= 0xDBFF) {
+        const std::uint32_t low = static_cast<std::uint32_t>(*p);
+        if (low >= 0xDC00 && low <= 0xDFFF) {
+            ++p;
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+        }
+    }
+    return cp;
+}
+
+template <typename Char, typename Arguments>
+std::size_t Format(char* out, std::size_t capacity, const Char* format, Arguments& args) {
     Utf8Writer writer(out, capacity);
-    const wchar_t* p = format;
-    while (*p != L'\0') {
-        if (*p != L'%') {
-            writer.PutCodePoint(static_cast<std::uint32_t>(*p++));
+    const Char* p = format;
+    while (*p != 0) {
+        if (*p != '%') {
+            writer.PutCodePoint(NextCodePoint(p));
             continue;
         }
-        const wchar_t* conversion = p++;
+        const Char* conversion = p++;
         bool zeroPad = false;
         bool leftAlign = false;
         for (;; ++p) {
-            if (*p == L'0') zeroPad = true;
-            else if (*p == L'-') leftAlign = true;
+            if (*p == '0') zeroPad = true;
+            else if (*p == '-') leftAlign = true;
             else break;
         }
         unsigned width = 0;
-        while (*p >= L'0' && *p <= L'9') {
-            width = width * 10 + static_cast<unsigned>(*p - L'0');
+        while (*p >= '0' && *p <= '9') {
+            width = width * 10 + static_cast<unsigned>(*p - '0');
             if (width > kMaxWidth) width = kMaxWidth;
             ++p;
         }
         switch (*p) {
-        case L'i':
-        case L'd': {
-            const int value = va_arg(args, int);
+        case 'i':
+        case 'd': {
+            const std::uint32_t value = args.Next();
             // Negate in unsigned arithmetic so INT_MIN has a magnitude too.
-            const bool negative = value < 0;
-            std::uint32_t magnitude = static_cast<std::uint32_t>(value);
-            if (negative) magnitude = 0u - magnitude;
+            const bool negative = (value & 0x80000000u) != 0;
+            const std::uint32_t magnitude = negative ? 0u - value : value;
             PutNumber(writer, magnitude, negative, 10, false, width, zeroPad, leftAlign);
             ++p;
             break;
         }
-        case L'u':
-            PutNumber(writer, va_arg(args, unsigned int), false, 10, false, width, zeroPad, leftAlign);
+        case 'u':
+            PutNumber(writer, args.Next(), false, 10, false, width, zeroPad, leftAlign);
             ++p;
             break;
-        case L'x':
-        case L'X':
-            PutNumber(writer, va_arg(args, unsigned int), false, 16, *p == L'X', width, zeroPad,
-                      leftAlign);
+        case 'x':
+        case 'X':
+            PutNumber(writer, args.Next(), false, 16, *p == 'X', width, zeroPad, leftAlign);
             ++p;
             break;
-        case L'%':
+        case '%':
             writer.PutCodePoint('%');
             ++p;
             break;
@@ -139,6 +173,20 @@ std::size_t FormatDebugMessage(char* out, std::size_t capacity, const wchar_t* f
         }
     }
     return writer.Finish();
+}
+
+}  // namespace
+
+std::size_t FormatDebugMessage(char* out, std::size_t capacity, const wchar_t* format,
+                               std::va_list args) {
+    VaListArguments arguments(args);
+    return Format(out, capacity, format, arguments);
+}
+
+std::size_t FormatDebugMessage16(char* out, std::size_t capacity, const char16_t* format,
+                                 const std::uint32_t* args) {
+    PointerArguments arguments(args);
+    return Format(out, capacity, format, arguments);
 }
 
 }  // namespace platform

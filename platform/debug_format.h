@@ -3,6 +3,7 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <cstdint>
 
 namespace platform {
 
@@ -14,6 +15,11 @@ namespace platform {
 // character. Needs no heap and no locale, so every backend can use it.
 std::size_t FormatDebugMessage(char* out, std::size_t capacity, const wchar_t* format,
                                std::va_list args);
+
+// The same for a Windows CE caller: UTF-16 text (surrogate pairs joined) and
+// CE's va_list, a plain pointer to the 32-bit arguments in order.
+std::size_t FormatDebugMessage16(char* out, std::size_t capacity, const char16_t* format,
+                                 const std::uint32_t* args);
 
 }  // namespace platform
 

@@ -2,8 +2,9 @@
 # Builds the ARM image and runs it on each of QEMU's PXA machines: the host
 # wall time of whole runs (the emulated 66 s of sleep included, no tracing),
 # then one traced run for the board time the OS timer's counter spans and
-# the accesses that reached the GPIO unit. Last, the image size and the text
-# size of the driver and the main routine alone.
+# the accesses that reached the GPIO unit. Then the same for the Windows CE
+# executable run by the bare-board loader, and last the sizes: the image,
+# the .exe, and the text of the driver and the main routine alone.
 # Usage: scripts/measure_emulated.sh [runs] [machine...]   (default 5, all nine)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,12 +15,18 @@ machines=("$@")
 ((${#machines[@]})) || machines=(mainstone akita spitz borzoi terrier z2 verdex tosa connex)
 build=build/mainstone
 image=$build/app/TolvarGPIOTest.elf
+loader=$build/tools/ce_loader/ce_loader.elf
+exe=build/wince-arm/app/TolvarGPIOTest.exe
 cmake --preset mainstone >/dev/null
 cmake --build --preset mainstone >/dev/null
+cmake --preset wince-arm -DWINCE_SDK_DIR= >/dev/null
+cmake --build --preset wince-arm >/dev/null
+# Where the loader expects the file (tools/ce_loader/loader_memory.h).
+exe_at=0xa0100000
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-boot() {  # machine, then extra QEMU options
+boot() {  # machine, then extra QEMU options; boots $image
   local machine=$1
   shift
   local how=(-kernel "$image")
@@ -35,23 +42,26 @@ boot() {  # machine, then extra QEMU options
     -global wm8750.audiodev=silence "$@" "${how[@]}"
 }
 
-printf '%-10s %-7s %-22s %-26s %s\n' machine core "host wall (median)" "board time (OSCR0 span)" "GPIO accesses"
-for machine in "${machines[@]}"; do
-  core=PXA270 hz=3250000
-  [[ $machine == tosa || $machine == connex ]] && core=PXA255 hz=3686400
-  times=()
-  for ((i = 1; i <= runs; i++)); do
-    start=$(date +%s%N)
-    boot "$machine"
-    end=$(date +%s%N)
-    times+=($(((end - start) / 1000000)))
-  done
-  sorted=($(printf '%s\n' "${times[@]}" | sort -n))
-  median=${sorted[$((runs / 2))]}
-  ((runs % 2)) || median=$(((sorted[runs / 2 - 1] + sorted[runs / 2]) / 2))
+measure() {  # heading, then extra QEMU options for every run
+  echo "$1"
+  shift
+  printf '%-10s %-7s %-22s %-26s %s\n' machine core "host wall (median)" "board time (OSCR0 span)" "GPIO accesses"
+  for machine in "${machines[@]}"; do
+    core=PXA270 hz=3250000
+    [[ $machine == tosa || $machine == connex ]] && core=PXA255 hz=3686400
+    times=()
+    for ((i = 1; i <= runs; i++)); do
+      start=$(date +%s%N)
+      boot "$machine" "$@"
+      end=$(date +%s%N)
+      times+=($(((end - start) / 1000000)))
+    done
+    sorted=($(printf '%s\n' "${times[@]}" | sort -n))
+    median=${sorted[$((runs / 2))]}
+    ((runs % 2)) || median=$(((sorted[runs / 2 - 1] + sorted[runs / 2]) / 2))
 
-  boot "$machine" -trace 'memory_region_ops_*' -D "$scratch/bus.log"
-  read -r span accesses < <(python3 - "$scratch/bus.log" "$hz" <<'PY'
+    boot "$machine" "$@" -trace 'memory_region_ops_*' -D "$scratch/bus.log"
+    read -r span accesses < <(python3 - "$scratch/bus.log" "$hz" <<'PY'
 import re, sys
 counts, gpio = [], 0
 for line in open(sys.argv[1]):
@@ -62,13 +72,23 @@ for line in open(sys.argv[1]):
 print(f"{(counts[-1] - counts[0]) / int(sys.argv[2]):.6f} {gpio}")
 PY
 )
-  printf '%-10s %-7s %-22s %-26s %s\n' "$machine" "$core" "${median} ms (${sorted[0]}-${sorted[runs - 1]})" \
-    "${span} s" "$accesses"
-done
+    printf '%-10s %-7s %-22s %-26s %s\n' "$machine" "$core" "${median} ms (${sorted[0]}-${sorted[runs - 1]})" \
+      "${span} s" "$accesses"
+  done
+}
+
+measure "the bare-board image ($image):"
+echo
+image=$loader
+measure "the Windows CE executable on the loader ($exe at $exe_at):" -device "loader,file=$exe,addr=$exe_at"
+image=$build/app/TolvarGPIOTest.elf
 
 echo
 echo "image:"
 arm-none-eabi-size "$image"
+echo
+echo "Windows CE executable: $(stat -c %s "$exe") bytes ($exe)"
+echo "loader: $(arm-none-eabi-size "$loader" | awk 'NR == 2 { print $1 + $2 }') bytes of code and data ($loader)"
 echo
 echo "driver and main routine (object files as compiled):"
 arm-none-eabi-size -t \

@@ -81,4 +81,17 @@ TEST(DebugFormatTest, OutputIsCutSafelyAtWholeCharacters) {
     EXPECT_EQ(untouched, 'x');
 }
 
+// A Windows CE caller: 16-bit text and a pointer to its 32-bit arguments.
+TEST(DebugFormatTest, CeCallersTextAndArgumentsRenderAsTheNativeOnes) {
+    const std::uint32_t args[] = {0x60000000u, static_cast<std::uint32_t>(-42), 7u};
+    char buffer[64];
+    const std::size_t length =
+        platform::FormatDebugMessage16(buffer, sizeof buffer, u"mapped to: 0x%08x %i %u\r\n", args);
+    EXPECT_EQ(std::string(buffer, length), "mapped to: 0x60000000 -42 7\r\n");
+    // One character from a surrogate pair; a lone one is replaced.
+    EXPECT_EQ(std::string(buffer, platform::FormatDebugMessage16(buffer, sizeof buffer,
+                                                                 u"\U0001F600 \xD800.", args)),
+              "\xf0\x9f\x98\x80 \xef\xbf\xbd.");
+}
+
 }  // namespace

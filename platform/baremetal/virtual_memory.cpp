@@ -6,6 +6,7 @@
 
 #include "mmu.h"
 #include "platform.h"
+#include "virtual_memory.h"
 
 namespace platform {
 namespace {
@@ -71,3 +72,13 @@ BOOL VirtualFree(LPVOID address, DWORD size, DWORD freeType) {
 }
 
 }  // namespace platform
+
+namespace board {
+
+std::uint32_t WindowSlotsInUse() {
+    std::uint32_t count = 0;
+    for (platform::Slot slot : platform::slots) count += slot != platform::Slot::kFree ? 1 : 0;
+    return count;
+}
+
+}  // namespace board

@@ -1,8 +1,9 @@
 // Checks the bare board's memory mapping and storage the way the program
 // depends on them, on the board itself: a reserved window faults until it is
 // mapped and again once it is released, a mapped window's page entries make
-// it uncached device memory (which no emulator would show otherwise), a
-// failed allocation takes the routine's error path, the core is told apart
+// it uncached device memory (which no emulator would show otherwise), as are
+// the board support's own devices, the UART keeps the divisor of its baud
+// rate (which an emulator ignores), a failed allocation takes the routine's error path, the core is told apart
 // and its timer rate kept exact, and an unhandled abort stops the board with
 // status 3.
 // Each check prints "ok NAME" or "FAILED NAME"; the host side reads them.
@@ -11,9 +12,11 @@
 
 #include "TolvarGPIOTest.h"
 #include "board.h"
+#include "ffuart.h"
 #include "mmu.h"
 #include "platform.h"
 #include "processor.h"
+#include "pxa2xx_map.h"
 
 using namespace platform;
 
@@ -28,11 +31,18 @@ constexpr std::uint32_t kGpioUnit = 0x40E00000;
 // Descriptor fields, from the XScale core's MMU.
 constexpr std::uint32_t kDescriptorType = 0x3;
 constexpr std::uint32_t kCoarseTable = 0x1;
+constexpr std::uint32_t kSection = 0x2;
 constexpr std::uint32_t kSmallPage = 0x2;
 constexpr std::uint32_t kCacheableBufferable = 0xC;
 constexpr std::uint32_t kAllSubpagesAccess = 0xFF0;
 constexpr std::uint32_t kAllSubpagesPrivilegedRw = 0x550;  // AP = 01 four times
 constexpr std::uint32_t kDomainClient = 0x1;
+constexpr std::uint32_t kSectionAccess = 0xC00;
+constexpr std::uint32_t kSectionPrivilegedRw = 0x400;  // AP = 01
+constexpr std::uint32_t kSectionMask = 0xFFF00000;
+constexpr std::uint32_t kLcrDivisorLatch = 0x80;
+constexpr std::uint32_t kLcr8N1 = 0x03;
+constexpr std::uint32_t kDivisor115200 = 8;
 
 int failures = 0;
 // Written from the abort handler, behind the compiler's back.
@@ -108,6 +118,42 @@ void CheckMappedWindowEntries(LPVOID base) {
     Check((table & kDescriptorType) == kCoarseTable &&
               ((domainAccess >> (2 * domain)) & 0x3) == kDomainClient,
           L"window area is in a client domain");
+}
+
+// The sections of the UART, the OS timer and the interrupt controller: flat,
+// and uncached and unbuffered, or on a board the timer reads stale counts,
+// a sleep's match or mask write lingers in the write buffer and the UART's
+// status reads never change.
+void CheckDeviceSections() {
+    const struct {
+        std::uint32_t base;
+        const wchar_t* name;
+    } devices[] = {
+        {board::kFfuartBase, L"FFUART section is flat, uncached and privileged read-write"},
+        {board::kOsTimerBase, L"OS timer section is flat, uncached and privileged read-write"},
+        {board::kIntcBase, L"interrupt controller section is flat, uncached and privileged read-write"},
+    };
+    for (const auto& device : devices) {
+        const std::uint32_t entry = board::FirstLevelDescriptor(device.base);
+        Check((entry & kDescriptorType) == kSection && (entry & kSectionMask) == device.base &&
+                  (entry & kCacheableBufferable) == 0 && (entry & kSectionAccess) == kSectionPrivilegedRw,
+              device.name);
+    }
+}
+
+// An emulated UART sends at any rate; a board's sends at the divisor's:
+// 8 gives 115200 Bd from the 14.7456 MHz UART clock. The divisor latch is
+// opened only once the transmitter is idle, and closed before anything is
+// sent again.
+void CheckUartRate() {
+    board::UartDrain();
+    volatile std::uint32_t* lcr = board::Register(board::kFfuartBase, board::kUartLcr);
+    const std::uint32_t lineControl = ReadRegister32(lcr);
+    WriteRegister32(lcr, lineControl | kLcrDivisorLatch);
+    const std::uint32_t low = ReadRegister32(board::Register(board::kFfuartBase, board::kUartDll));
+    const std::uint32_t high = ReadRegister32(board::Register(board::kFfuartBase, board::kUartDlh));
+    WriteRegister32(lcr, lineControl);
+    Check(lineControl == kLcr8N1 && (low & 0xFF) == kDivisor115200 && (high & 0xFF) == 0, L"FFUART runs at 115200 Bd, 8N1");
 }
 
 void CheckWindowLifetime() {
@@ -212,6 +258,8 @@ void CheckProcessorAndTimerRate() {
 int main() {
     board::SetAbortObserver(RecordAbort);
     CheckProcessorAndTimerRate();
+    CheckDeviceSections();
+    CheckUartRate();
     CheckWindowLifetime();
     CheckRefusedRequests();
     CheckStorageExhaustion();

@@ -2,14 +2,17 @@
 // image on `mainstone`: what comes out of the FFUART, the exit status passed
 // out by semihosting, and QEMU's own log of every access that reached a
 // device, against the host simulation and against what each core and board
-// needs.
+// needs. Each boots with its BSS and stacks full of 0xA5 bytes, as a
+// board's memory may be after a reset.
 
 #include <gtest/gtest.h>
 
+#include <elf.h>
 #include <sys/wait.h>
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -19,10 +22,12 @@
 #include <vector>
 
 #include "expected_trace.h"
+#include "loader_memory.h"
 
 #if !defined(QEMU_PROGRAM) || !defined(EXERCISE_IMAGE) || !defined(BOARD_TEST_IMAGE) || \
-    !defined(HOST_ACCESS_LOG) || !defined(OUTPUT_DIR)
-#error "the build must say where QEMU, the images, the host log and the output go"
+    !defined(HOST_ACCESS_LOG) || !defined(HOST_TRACE) || !defined(CE_LOADER_IMAGE) || \
+    !defined(CE_EXECUTABLE) || !defined(OUTPUT_DIR)
+#error "the build must say where QEMU, the images, the host's records and the output go"
 #endif
 
 namespace {
@@ -112,39 +117,74 @@ std::vector<BusAccess> ParseBusLog(const std::string& log) {
     return accesses;
 }
 
-// Boots `image` on `machine`; a hung board is killed after a minute of host time.
-EmulatedRun Boot(const Machine& machine, const std::string& image, const std::string& name) {
+std::string Hex8(std::uint32_t value) {
+    char text[11];
+    std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(value));
+    return text;
+}
+
+// QEMU loads an image into zeroed memory and zeroes what its segments leave
+// out of the file (the BSS, the stacks); a board after a reset does neither.
+// Writes `copy`, the image with each segment cut to its file's bytes, and
+// returns the QEMU options that fill the rest with 0xA5 bytes instead.
+std::string LoadIntoDirtyMemory(const std::string& image, const std::string& copy) {
+    std::string elf = ReadFile(image);
+    Elf32_Ehdr header{};
+    EXPECT_GE(elf.size(), sizeof header) << "no ELF image at " << image;
+    if (elf.size() < sizeof header) return "";
+    std::memcpy(&header, elf.data(), sizeof header);
+    std::string options;
+    for (std::size_t index = 0; index < header.e_phnum; ++index) {
+        const std::size_t at = header.e_phoff + index * sizeof(Elf32_Phdr);
+        Elf32_Phdr segment{};
+        if (at + sizeof segment > elf.size()) break;
+        std::memcpy(&segment, elf.data() + at, sizeof segment);
+        if (segment.p_type != PT_LOAD || segment.p_memsz <= segment.p_filesz) continue;
+        const std::string fill = copy + "-" + std::to_string(index) + ".fill";
+        std::ofstream{fill, std::ios::binary | std::ios::trunc}
+            << std::string(segment.p_memsz - segment.p_filesz, '\xA5');
+        options += " -device loader,file=" + fill + ",addr=" + Hex8(segment.p_paddr + segment.p_filesz) +
+                   ",force-raw=on";
+        segment.p_memsz = segment.p_filesz;
+        std::memcpy(&elf[at], &segment, sizeof segment);
+    }
+    std::ofstream{copy, std::ios::binary | std::ios::trunc} << elf;
+    return options;
+}
+
+// Boots `image` on `machine`, in memory that starts dirty, with `devices`
+// (more QEMU options) put in besides; a hung board is killed after a minute
+// of host time.
+EmulatedRun Boot(const Machine& machine, const std::string& image, const std::string& name,
+                 const std::string& devices = "") {
     const std::string prefix = std::string(OUTPUT_DIR) + "/" + machine.name + "-" + name;
     const std::string uart = prefix + ".uart";
     const std::string bus = prefix + ".bus";
     std::remove(uart.c_str());
     std::remove(bus.c_str());
-    std::string boot = " -kernel " + image;
+    const std::string loaded = prefix + ".elf";
+    const std::string dirty = LoadIntoDirtyMemory(image, loaded);
+    std::string boot = " -kernel " + loaded;
     if (machine.flashMiB != 0) {
         const std::string flash = std::string(OUTPUT_DIR) + "/" + machine.name + "-flash.bin";
         std::ofstream{flash, std::ios::binary | std::ios::trunc};
         std::filesystem::resize_file(flash, std::uintmax_t{machine.flashMiB} << 20);
-        boot = " -drive file=" + flash + ",if=pflash,format=raw -device loader,file=" + image +
+        boot = " -drive file=" + flash + ",if=pflash,format=raw -device loader,file=" + loaded +
                ",cpu-num=0";
     }
+    boot += dirty;
     const std::string command = std::string("timeout --kill-after=5 60 ") + QEMU_PROGRAM + " -M " +
                                 machine.name +
                                 " -display none -monitor none -serial file:" + uart +
                                 " -semihosting -icount shift=0,sleep=off"
                                 " -audiodev none,id=silence -global wm8750.audiodev=silence"
-                                " -trace 'memory_region_ops_*' -D " + bus + boot;
+                                " -trace 'memory_region_ops_*' -D " + bus + boot + devices;
     EmulatedRun run;
     const int status = std::system(command.c_str());
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.uart = ReadFile(uart);
     run.bus = ParseBusLog(ReadFile(bus));
     return run;
-}
-
-std::string Hex8(std::uint32_t value) {
-    char text[11];
-    std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(value));
-    return text;
 }
 
 std::string Describe(const BusAccess& access) {
@@ -172,9 +212,9 @@ TEST_P(ExerciseRun, PrintsTheWholeTraceOnTheUartAndExitsZero) {
 
 // The host simulation's board drives nothing; this one holds some lines
 // high, and exactly those read 1 on the emulated bus.
-TEST_P(ExerciseRun, GpioBusCarriesExactlyTheAccessesTheHostSimulationRecords) {
+void ExpectTheGpioAccessesOfTheHostSimulation(const EmulatedRun& run, const Machine& machine) {
     std::vector<std::string> onBus;
-    for (const BusAccess& access : Run().bus) {
+    for (const BusAccess& access : run.bus) {
         if (access.device != "pxa2xx-gpio") continue;
         EXPECT_EQ(access.size, 4u) << "at " << Hex8(access.address);
         onBus.push_back(std::string(access.write ? "W " : "R ") + Hex8(access.address - kGpioBase) +
@@ -186,7 +226,7 @@ TEST_P(ExerciseRun, GpioBusCarriesExactlyTheAccessesTheHostSimulationRecords) {
     for (std::string kind, offset, value, seconds; hostLog >> kind >> offset >> value >> seconds;) {
         const std::uint32_t at = std::stoul(offset, nullptr, 16);
         std::uint32_t level = std::stoul(value, nullptr, 16);
-        if (kind == "R" && at <= expected::GPLR2) level |= GetParam().heldHigh[at / 4];
+        if (kind == "R" && at <= expected::GPLR2) level |= machine.heldHigh[at / 4];
         onHost.push_back(kind + " " + offset + " " + Hex8(level));
     }
 
@@ -195,6 +235,10 @@ TEST_P(ExerciseRun, GpioBusCarriesExactlyTheAccessesTheHostSimulationRecords) {
     for (std::size_t i = 0; i < onBus.size(); ++i) {
         ASSERT_EQ(onBus[i], onHost[i]) << "access " << i;
     }
+}
+
+TEST_P(ExerciseRun, GpioBusCarriesExactlyTheAccessesTheHostSimulationRecords) {
+    ExpectTheGpioAccessesOfTheHostSimulation(Run(), GetParam());
 }
 
 // Each sleep programs match register 0 relative to the counter it has just
@@ -295,7 +339,7 @@ TEST(BoardSupport, ReportsFaultsAndFailedStorageAndStopsOnAnUnhandledAbort) {
 
     std::size_t passed = 0;
     for (std::size_t at = 0; (at = run.uart.find("ok ", at)) != std::string::npos; ++at) ++passed;
-    EXPECT_EQ(passed, 30u) << run.uart;
+    EXPECT_EQ(passed, 34u) << run.uart;
 
     // A window that is reserved but not mapped, or released, faults and is
     // reported as such, each time.
@@ -316,6 +360,114 @@ TEST(BoardSupport, ReportsFaultsAndFailedStorageAndStopsOnAnUnhandledAbort) {
     const std::size_t last = run.uart.rfind(unmapped);
     ASSERT_NE(last, std::string::npos);
     EXPECT_EQ(run.uart.size(), last + unmapped.size() + 8 + 2) << run.uart.substr(last);
+}
+
+// The Windows CE executable, the very file copied onto a device, put in
+// SDRAM by QEMU's loader device and run by the bare-board loader at
+// another base on the board's own CE calls.
+std::string CeDevices(const std::string& file, std::uint32_t options) {
+    char data[64];
+    std::snprintf(data, sizeof data, ",data=0x%08x%08x,data-len=8", static_cast<unsigned>(options),
+                  static_cast<unsigned>(ce_loader::kOptionsMagic));
+    std::string devices = " -device loader,file=" + file + ",addr=" + Hex8(ce_loader::kFileAddress);
+    if (options != 0) devices += " -device loader,addr=" + Hex8(ce_loader::kOptionsAddress) + data;
+    return devices;
+}
+
+EmulatedRun BootCe(const Machine& machine, const std::string& name, std::uint32_t options = 0,
+                   const std::string& file = CE_EXECUTABLE) {
+    return Boot(machine, CE_LOADER_IMAGE, name, CeDevices(file, options));
+}
+
+class CeExecutableRun : public testing::TestWithParam<Machine> {
+protected:
+    static const EmulatedRun& Run() {
+        static std::map<std::string, EmulatedRun> runs;
+        const Machine& machine = GetParam();
+        auto found = runs.find(machine.name);
+        if (found == runs.end()) found = runs.emplace(machine.name, BootCe(machine, "ce")).first;
+        return found->second;
+    }
+};
+
+// pxa-gpio-sim's trace, byte for byte, but for where the window lies: the
+// loader's board maps it at its first window slot.
+TEST_P(CeExecutableRun, PrintsTheHostSimulationsTraceAndExitsZero) {
+    std::string expected = ReadFile(HOST_TRACE);
+    const std::string hostMapping = "mapped to: 0x";
+    const std::size_t at = expected.find(hostMapping);
+    ASSERT_NE(at, std::string::npos) << "no mapping line in " << HOST_TRACE;
+    expected.replace(at + hostMapping.size() - 2, 10, Hex8(kWindowBase));
+    EXPECT_EQ(Run().status, 0);
+    EXPECT_EQ(Run().uart, expected);
+}
+
+TEST_P(CeExecutableRun, GpioBusCarriesExactlyTheAccessesTheHostSimulationRecords) {
+    ExpectTheGpioAccessesOfTheHostSimulation(Run(), GetParam());
+}
+
+const Machine kCeMachines[] = {kMachines[0], kMachines[7]};  // mainstone (PXA270), tosa (PXA255)
+
+INSTANTIATE_TEST_SUITE_P(OnTheLoader, CeExecutableRun, testing::ValuesIn(kCeMachines),
+                         [](const testing::TestParamInfo<Machine>& info) {
+                             return std::string(info.param.name);
+                         });
+
+std::size_t GpioAccessCount(const EmulatedRun& run) {
+    std::size_t count = 0;
+    for (const BusAccess& access : run.bus) count += access.device == "pxa2xx-gpio" ? 1 : 0;
+    return count;
+}
+
+TEST(CeLoader, ARefusedVirtualCopyIsReportedAndTheReservationReleased) {
+    const EmulatedRun run = BootCe(kMachines[0], "ce-no-copy", ce_loader::kOptionRefuseVirtualCopy);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.uart,
+              "+TolvarGPIOTest\r\n+TolvarGPIO(3)\r\nError! at VirtualCopy()\r\n-TolvarGPIO()\r\n"
+              "+~TolvarGPIO()\r\n-~TolvarGPIO()\r\n\r\n-TolvarGPIOTest\r\n");
+    EXPECT_EQ(GpioAccessCount(run), 0u);
+}
+
+// The loader's own check at the end: a program that keeps its reservation
+// (its VirtualFree refused) is caught, whatever it returns.
+TEST(CeLoader, AReservationKeptAtTheEndIsReported) {
+    const EmulatedRun run = BootCe(kMachines[0], "ce-no-free", ce_loader::kOptionRefuseVirtualFree);
+    EXPECT_EQ(run.status, 6);
+    const std::string report = "\r\nLoader: the program ended holding 1 reservation(s) and 0 LocalAlloc block(s)\r\n";
+    ASSERT_GE(run.uart.size(), report.size());
+    EXPECT_EQ(run.uart.substr(run.uart.size() - report.size()), report) << run.uart;
+}
+
+// Copies of the .exe with one thing wrong, as a damaged or foreign file would have it.
+struct Patch {
+    const char* name;
+    std::string from, to;  // the first occurrence of `from` becomes `to`
+    const char* refusal;
+};
+
+const Patch kPatches[] = {
+    {"misnamed-import", std::string("VirtualCopy\0", 12), std::string("VirtualCoyp\0", 12),
+     "import VirtualCoyp from COREDLL.dll is not offered"},
+    {"thumb-machine", std::string("PE\0\0\xc0\x01", 6), std::string("PE\0\0\xc4\x01", 6),
+     "machine 0x000001c4 is not ARM (0x000001c0)"},
+    {"other-library", "COREDLL.dll", "KERNEL32.dl",
+     "imports from KERNEL32.dl: only COREDLL.dll is offered"},
+};
+
+TEST(CeLoader, RefusesAFileItCannotRunAndSaysWhy) {
+    const std::string original = ReadFile(CE_EXECUTABLE);
+    ASSERT_FALSE(original.empty()) << "no " << CE_EXECUTABLE;
+    for (const Patch& patch : kPatches) {
+        std::string bytes = original;
+        const std::size_t at = bytes.find(patch.from);
+        ASSERT_NE(at, std::string::npos) << patch.name;
+        bytes.replace(at, patch.from.size(), patch.to);
+        const std::string file = std::string(OUTPUT_DIR) + "/" + patch.name + ".exe";
+        std::ofstream(file, std::ios::binary) << bytes;
+        const EmulatedRun run = BootCe(kMachines[0], patch.name, 0, file);
+        EXPECT_EQ(run.status, 5) << patch.name;
+        EXPECT_EQ(run.uart, std::string("Loader: the executable is refused: ") + patch.refusal + "\r\n");
+    }
 }
 
 }  // namespace

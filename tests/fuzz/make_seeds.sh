@@ -10,3 +10,5 @@ mkdir -p "$dir"
 # The start of a trace and of a VCD: the fuzzer mutates small inputs faster.
 head -c 4096 "$dir/healthy-trace.txt" > "$dir/head-trace.txt"
 head -c 4096 "$dir/healthy.vcd" > "$dir/head.vcd"
+# A small sound Windows CE executable for the loader's reader.
+python3 "$(dirname "$0")/make_ce_seed.py" "$dir/minimal.exe"

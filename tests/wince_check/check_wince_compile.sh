@@ -62,7 +62,7 @@ compile() {
 }
 
 echo "== $toolchain: must compile"
-must_compile=("$here/target_model.cpp" "$here/platform_declarations.cpp"
+must_compile=("$here/target_model.cpp" "$here/platform_declarations.cpp" "$here/own_declarations.cpp"
               "$src"/platform/wince/*.cpp "$src/gpio/TolvarGPIO.cpp" "$src/app/TolvarGPIOTest.cpp")
 for file in "${must_compile[@]}"; do
   if compile "$file" 2>"$out/errors"; then

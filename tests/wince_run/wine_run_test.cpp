@@ -20,9 +20,9 @@
 
 #include "expected_trace.h"
 
-#if !defined(WIN32_PROGRAM) || !defined(STANDIN_COREDLL) || !defined(OBJDUMP_PROGRAM) || \
-    !defined(WINE_PREFIX) || !defined(OUTPUT_DIR)
-#error "the build must say where the program, the stand-in, objdump, the Wine prefix and the output are"
+#if !defined(WIN32_PROGRAM) || !defined(MISUSE_PROGRAM) || !defined(STANDIN_COREDLL) || \
+    !defined(OBJDUMP_PROGRAM) || !defined(WINE_PREFIX) || !defined(OUTPUT_DIR)
+#error "the build must say where the programs, the stand-in, objdump, the Wine prefix and the output are"
 #endif
 
 namespace {
@@ -96,7 +96,9 @@ struct WineRun {
     std::string base = "0x????????";  // what the stand-in's VirtualAlloc handed out
 };
 
-WineRun RunUnderWine(const std::string& name, const std::string& refuse) {
+// Runs the program, or another Windows program and its arguments.
+WineRun RunUnderWine(const std::string& name, const std::string& refuse,
+                     const std::string& commandLine = "'" WIN32_PROGRAM "'") {
     const std::string out = std::string(OUTPUT_DIR) + "/" + name + ".trace";
     const std::string err = std::string(OUTPUT_DIR) + "/" + name + ".coredll";
     // Headless, 32-bit, in the build tree's prefix; the test ends only once
@@ -104,7 +106,7 @@ WineRun RunUnderWine(const std::string& name, const std::string& refuse) {
     const std::string environment =
         "export WINEDEBUG=-all WINEARCH=win32 WINEPREFIX='" WINE_PREFIX
         "' WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d' COREDLL_REFUSE='" + refuse + "'; ";
-    const std::string command = environment + "timeout --kill-after=5 60 wine '" WIN32_PROGRAM "' >'" + out +
+    const std::string command = environment + "timeout --kill-after=5 60 wine " + commandLine + " >'" + out +
                                 "' 2>'" + err + "'; status=$?; wineserver -w; exit $status";
     WineRun run;
     const int status = std::system(command.c_str());
@@ -166,6 +168,12 @@ TEST(WineProgram, ImportsEveryPlatformCallFromCoredllAndNoneFromKernel32) {
     // The stand-in offers exactly those names, nothing the program could
     // come to rely on that the device's COREDLL might lack.
     EXPECT_EQ(PeNames(STANDIN_COREDLL)["(exports)"], kPlatformCalls);
+    // The caller that trips the stand-in's checks reaches it too.
+    imports = PeNames(MISUSE_PROGRAM);
+    for (const char* name : {"VirtualAlloc", "VirtualCopy", "VirtualFree"}) {
+        EXPECT_EQ(imports["coredll.dll"].count(name), 1u) << name;
+        EXPECT_EQ(imports["kernel32.dll"].count(name), 0u) << name;
+    }
 }
 
 TEST(WineRun, WholeExerciseExitsZeroWithTheDocumentedTraceAndEveryCallAsCeNeedsIt) {
@@ -196,6 +204,42 @@ TEST(WineRun, RefusedVirtualAllocExitsOne) {
     const std::vector<std::string> calls = {kReserve + "0x00000000 (refused as asked)"};
     EXPECT_EQ(run.calls, calls);
     EXPECT_EQ(run.summary, "summary: 7 prints, 0 sleeps totalling 0 ms, 0 ranges left, 0 problems");
+}
+
+// The stand-in's own checks, each tripped by a caller that breaks it
+// (win32/coredll_misuse.cpp): the wrong call is refused with a complaint,
+// the rest of the run goes on, and the summary counts the one problem.
+TEST(WineRun, StandInComplainsOfEachCallACeKernelWouldNotTake) {
+    const struct {
+        const char* misuse;
+        std::vector<std::string> calls;  // "BASE": the reservation's address
+        const char* leftAndProblems;
+    } kMisuses[] = {
+        {"cached-copy",
+         {kReserve + "BASE",
+          "problem: VirtualCopy protection 0x00000404 lacks PAGE_NOCACHE: device registers must be uncached",
+          "VirtualCopy(BASE, 0x0040e000, 0x00010000, 0x00000404) = 0", Release("BASE")},
+         "0 ranges left, 1 problems"},
+        {"sized-free",
+         {kReserve + "BASE", "problem: VirtualFree size 65536: MEM_RELEASE takes 0",
+          "VirtualFree(BASE, 0x00010000, 0x00008000) = 0", Release("BASE")},
+         "0 ranges left, 1 problems"},
+        {"leaked-reservation",
+         {kReserve + "BASE", "problem: BASE (65536 bytes) still reserved at exit"},
+         "1 ranges left, 1 problems"},
+    };
+    for (const auto& misuse : kMisuses) {
+        SCOPED_TRACE(misuse.misuse);
+        const WineRun run = RunUnderWine(std::string("misuse_") + misuse.misuse, "",
+                                         "'" MISUSE_PROGRAM "' " + std::string(misuse.misuse));
+        EXPECT_EQ(run.status, 0);
+        std::vector<std::string> calls = misuse.calls;
+        for (std::string& call : calls) {
+            for (std::size_t at; (at = call.find("BASE")) != std::string::npos;) call.replace(at, 4, run.base);
+        }
+        EXPECT_EQ(run.calls, calls);
+        EXPECT_EQ(run.summary, "summary: 0 prints, 0 sleeps totalling 0 ms, " + std::string(misuse.leftAndProblems));
+    }
 }
 
 }  // namespace

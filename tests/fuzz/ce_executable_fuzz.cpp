@@ -1,0 +1,31 @@
+// A Windows CE executable from outside, as the bare-board loader reads it:
+// its headers checked, its image built at another base with its relocations
+// applied and its imports bound.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "pe_image.h"
+
+namespace {
+
+constexpr std::uint32_t kRoom = 1u << 20;
+std::uint8_t image[kRoom];
+
+const ce_loader::Export kOffered[] = {
+    {"VirtualAlloc", 0xA0001000}, {"VirtualCopy", 0xA0001004}, {"VirtualFree", 0xA0001008},
+    {"Sleep", 0xA000100C},        {"NKvDbgPrintfW", 0xA0001010}, {"LocalAlloc", 0xA0001014},
+    {"LocalFree", 0xA0001018},    {"ExitThread", 0xA000101C},
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    ce_loader::ImageLayout layout;
+    ce_loader::Refusal refusal;
+    if (ce_loader::CheckHeaders(data, size, kRoom, layout, refusal)) {
+        ce_loader::LoadImage(data, size, layout, image, 0xA0400000, kOffered,
+                             sizeof kOffered / sizeof kOffered[0], refusal);
+    }
+    return 0;
+}

@@ -1,0 +1,109 @@
+#include "coredll.h"
+
+#include <cstdint>
+
+#include "board.h"
+#include "debug_format.h"
+#include "ffuart.h"
+#include "local_heap.h"
+#include "platform.h"
+#include "virtual_memory.h"
+
+namespace ce_loader {
+namespace {
+
+using platform::BOOL;
+using platform::DWORD;
+using platform::LPVOID;
+
+bool virtualCopyRefused = false;
+bool virtualFreeRefused = false;
+
+// Each with the prototype CE documents; every argument is a 32-bit word in
+// r0-r3, as in the ARM procedure call standard this code is compiled for.
+LPVOID CeVirtualAlloc(LPVOID address, DWORD size, DWORD allocationType, DWORD protect) {
+    return platform::VirtualAlloc(address, size, allocationType, protect);
+}
+
+BOOL CeVirtualCopy(LPVOID destination, LPVOID source, DWORD size, DWORD protect) {
+    if (virtualCopyRefused) return 0;
+    return platform::VirtualCopy(destination, source, size, protect);
+}
+
+BOOL CeVirtualFree(LPVOID address, DWORD size, DWORD freeType) {
+    if (virtualFreeRefused) return 0;
+    return platform::VirtualFree(address, size, freeType);
+}
+
+void CeSleep(DWORD milliseconds) { platform::Sleep(milliseconds); }
+
+// CE's va_list is a plain pointer to the arguments; its text is UTF-16.
+void CeNKvDbgPrintfW(const char16_t* format, const std::uint32_t* args) {
+    char text[256];
+    board::UartWrite(text, platform::FormatDebugMessage16(text, sizeof text, format, args));
+}
+
+void* CeLocalAlloc(DWORD flags, DWORD bytes) { return LocalAllocate(flags, bytes); }
+
+void* CeLocalFree(void* block) { return LocalRelease(block); }
+
+[[noreturn]] void CeExitThread(DWORD exitCode) { EndProgram(static_cast<int>(exitCode)); }
+
+template <typename Function>
+std::uint32_t AddressOf(Function* function) {
+    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(function));
+}
+
+void WriteText(const char* text) {
+    std::size_t length = 0;
+    while (text[length] != '\0') ++length;
+    board::UartWrite(text, length);
+}
+
+void WriteCount(std::uint32_t count, const char* what) {
+    char digits[11];
+    int at = 10;
+    digits[at] = '\0';
+    do {
+        digits[--at] = static_cast<char>('0' + count % 10);
+        count /= 10;
+    } while (count != 0);
+    WriteText(" ");
+    WriteText(digits + at);
+    WriteText(what);
+}
+
+}  // namespace
+
+const Export* CoreLibraryExports(std::size_t& count) {
+    static const Export exports[] = {
+        {"VirtualAlloc", AddressOf(&CeVirtualAlloc)},
+        {"VirtualCopy", AddressOf(&CeVirtualCopy)},
+        {"VirtualFree", AddressOf(&CeVirtualFree)},
+        {"Sleep", AddressOf(&CeSleep)},
+        {"NKvDbgPrintfW", AddressOf(&CeNKvDbgPrintfW)},
+        {"LocalAlloc", AddressOf(&CeLocalAlloc)},
+        {"LocalFree", AddressOf(&CeLocalFree)},
+        {"ExitThread", AddressOf(&CeExitThread)},
+    };
+    count = sizeof exports / sizeof exports[0];
+    return exports;
+}
+
+void RefuseVirtualCopy() { virtualCopyRefused = true; }
+
+void RefuseVirtualFree() { virtualFreeRefused = true; }
+
+void EndProgram(int status) {
+    const std::uint32_t reservations = board::WindowSlotsInUse();
+    const std::uint32_t blocks = LocalBlocksHeld();
+    if (reservations != 0 || blocks != 0) {
+        WriteText("\r\nLoader: the program ended holding");
+        WriteCount(reservations, " reservation(s) and");
+        WriteCount(blocks, " LocalAlloc block(s)\r\n");
+        board::Exit(kExitLeftBehind);
+    }
+    board::Exit(status);
+}
+
+}  // namespace ce_loader

@@ -1,0 +1,33 @@
+#ifndef TOOLS_CE_LOADER_COREDLL_H
+#define TOOLS_CE_LOADER_COREDLL_H
+
+// The Windows CE calls the loader offers a program in place of COREDLL's,
+// each on the bare board's own implementation: window slots of the MMU for
+// VirtualAlloc/VirtualCopy/VirtualFree, the OS timer for Sleep, the FFUART
+// for NKvDbgPrintfW, a small arena for LocalAlloc/LocalFree, and ExitThread
+// as the end of the program.
+
+#include <cstddef>
+
+#include "pe_image.h"
+
+namespace ce_loader {
+
+// The offered calls by name, at their addresses on this board.
+const Export* CoreLibraryExports(std::size_t& count);
+
+// Makes VirtualCopy fail, as on a kernel that refuses the mapping, or
+// VirtualFree fail and keep the reservation.
+void RefuseVirtualCopy();
+void RefuseVirtualFree();
+
+// Exit status of a program that ended holding a reservation or a block.
+constexpr int kExitLeftBehind = 6;
+
+// Ends the program with `status`, unless it left a reservation or a block
+// behind: that is reported and ends it with kExitLeftBehind.
+[[noreturn]] void EndProgram(int status);
+
+}  // namespace ce_loader
+
+#endif  // TOOLS_CE_LOADER_COREDLL_H
