@@ -614,12 +614,14 @@ private:
     void FindWriteEnd() {
         const double predicted = out_.writeEndPs;
         const double window = 0.1 * out_.stepPs;
+        // The edge nearest the prediction: a glitch late in the last step is not it.
         double edge = endPs_;
         for (const Segments& segments : raw_) {
-            for (std::size_t i = 1; i < segments.size(); ++i) {
-                if (segments[i].start < predicted - window) continue;
-                if (segments[i].start <= predicted + window) edge = std::min(edge, segments[i].start);
-                break;
+            auto it = std::lower_bound(segments.begin(), segments.end(), predicted - window,
+                                       [](const Segment& s, double t) { return s.start < t; });
+            for (; it != segments.end() && it->start <= predicted + window; ++it) {
+                if (it == segments.begin()) continue;
+                if (std::fabs(it->start - predicted) < std::fabs(edge - predicted)) edge = it->start;
             }
         }
         if (edge < endPs_) {
