@@ -323,6 +323,8 @@ TEST(CrossCheck, ARealBoardsTimingIsNoFault) {
         // Sample 251, at 2.5 s, reads low: the processor sees the slow edge at 2.5002 s.
         {"the analyser sees the edge 0.5 ms before the processor", 10000, 0, 0, {{2.4997, 1}}, 0, 500},
         {"capture ends 3 s into the read phase", 11500, 5000, 4, highAt2_5, 3000000},
+        // The samples end 6.9 s in: 6 s of read phase is not all of it.
+        {"capture ends 6.5 s into the read phase", 11500, 5000, 4, highAt2_5, 6500000},
         {"GPIO33 reads high from sample 50: no timing puts 2.5 s there", 11500, 5000, 5, highAt2_5, 0, 0, 50},
         {"GPIO33 reads high from sample 300: no timing puts 2.5 s there", 11500, 5000, 6, highAt2_5, 0, 0, 300},
         {"GPIO33 reads low throughout, its pin driven high", 11500, 5000, 7, highAt2_5, 0, 0, 601},
@@ -337,6 +339,7 @@ TEST(CrossCheck, ARealBoardsTimingIsNoFault) {
         {Status::Ok, Status::Ok, Status::Ok, Status::Info, "samples every 29."},
         {Status::Ok, Status::Ok, Status::Ok, Status::Info, "600 samples held against the pins"},
         {Status::Incomplete, Status::Incomplete, Status::Incomplete, Status::Incomplete, "samples fall past the end of the capture"},
+        {Status::Ok, Status::Ok, Status::Incomplete, Status::Info, "samples come after the end of the capture at the period found"},
         {Status::Fault, Status::Ok, Status::Fault, Status::Info, "sample 50 read 1 while the pin was low"},
         {Status::Fault, Status::Ok, Status::Fault, Status::Info, "sample 252 read 0 while the pin was high"},
         {Status::Fault, Status::Ok, Status::Fault, Status::Info, "read 0 while the pin was high"},

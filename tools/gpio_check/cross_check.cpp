@@ -350,6 +350,20 @@ CrossCheck CheckTraceAgainstCapture(const TraceCheck& trace, const Capture& capt
     if (check.samplePeriodLowPs > 0 && check.samplePeriodHighPs - check.samplePeriodLowPs <= 0.2 * asked) {
         result.summary += ", one every " + Ms((check.samplePeriodLowPs + check.samplePeriodHighPs) / 2);
     }
+    if (outside == 0 && check.samplePeriodLowPs > 0 &&
+        check.samplePeriodHighPs - check.samplePeriodLowPs <= 0.2 * asked) {
+        // At the period found, the last samples may still come after the end.
+        for (const TraceSample& sample : samples) {
+            const double at = model.startEarliestPs + static_cast<double>(sample.number - 1) * check.samplePeriodLowPs;
+            if (at >= model.endPs) ++outside;
+        }
+        if (outside > 0) {
+            result.Raise(Status::Incomplete);
+            result.details.push_back(std::to_string(outside) +
+                                     " samples come after the end of the capture at the period found");
+        }
+        outside = 0;
+    }
     if (outside > 0) {
         result.Raise(Status::Incomplete);
         result.details.push_back(std::to_string(outside) +
