@@ -64,6 +64,8 @@ void SimulatedBoard::PowerUp() {
     longestMessage_ = 0;
     virtualClock_ = false;
     clockSlowdown_ = 0;
+    debugBaud_ = 0;
+    sleepTickUs_ = 0;
     virtualNowUs_ = 0;
     realStartUs_ = MonotonicUs();
     sleeps_.clear();
@@ -94,10 +96,17 @@ void SimulatedBoard::Print(const char* text, std::size_t length) {
     if (length > longestMessage_) longestMessage_ = length;
     if (captureTrace_) {
         trace_.append(text, length);
-        return;
+    } else {
+        std::fwrite(text, 1, length, stdout);
+        std::fflush(stdout);  // a person watches the run live
     }
-    std::fwrite(text, 1, length, stdout);
-    std::fflush(stdout);  // a person watches the run live
+    if (debugBaud_ == 0) return;
+    // Characters, not bytes: a continuation byte goes out within its character.
+    const auto characters = static_cast<std::uint64_t>(
+        std::count_if(text, text + length, [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+    // A start bit, 8 data bits and a stop bit each; to the nearest microsecond.
+    const std::uint64_t costUs = (characters * 10 * 1000000 + debugBaud_ / 2) / debugBaud_;
+    PassTime(NowUs() + costUs);
 }
 
 void SimulatedBoard::Sleep(platform::DWORD milliseconds) {
@@ -105,19 +114,23 @@ void SimulatedBoard::Sleep(platform::DWORD milliseconds) {
     if (sleepObserver_) sleepObserver_(milliseconds);
     const std::uint64_t durationUs =
         static_cast<std::uint64_t>(std::llround(milliseconds * 1000.0 * (1.0 + clockSlowdown_)));
+    std::uint64_t endUs = NowUs() + durationUs;
+    if (sleepTickUs_ > 0) endUs = (endUs + sleepTickUs_ - 1) / sleepTickUs_ * sleepTickUs_;
+    PassTime(endUs);
+}
+
+void SimulatedBoard::PassTime(std::uint64_t endUs) {
     if (virtualClock_) {
-        const std::uint64_t endUs = virtualNowUs_ + durationUs;
         while (!pendingDrives_.empty() && pendingDrives_.back().atUs <= endUs) {
             virtualNowUs_ = std::max(virtualNowUs_, pendingDrives_.back().atUs);
             ApplyDrive(pendingDrives_.back());
             pendingDrives_.pop_back();
         }
-        virtualNowUs_ = endUs;
+        virtualNowUs_ = std::max(virtualNowUs_, endUs);
         return;
     }
-    const std::int64_t deadline = MonotonicNs() + static_cast<std::int64_t>(durationUs) * 1000;
-    // Board time of the deadline, so drives due within the sleep interrupt it.
-    const std::uint64_t endUs = NowUs() + durationUs;
+    const std::int64_t deadline = static_cast<std::int64_t>(realStartUs_ + endUs) * 1000;
+    // Drives due within the wait interrupt it.
     while (!pendingDrives_.empty() && pendingDrives_.back().atUs <= endUs) {
         const PendingDrive pending = pendingDrives_.back();
         pendingDrives_.pop_back();

@@ -58,6 +58,15 @@ public:
     // A board whose timer runs slow: every Sleep lasts `fraction` longer
     // than asked (0.05: 500 ms take 525 ms), under either clock.
     void SlowClock(double fraction) { clockSlowdown_ = fraction; }
+    // A real board's timing, under either clock; 0 turns each off (the
+    // default). The debug port: each message takes its length in characters
+    // at `baud`, 10 bits a character, and the print returns when the last
+    // is out, as Windows CE's debug print on a serial port does. The tick:
+    // a Sleep ends on the first tick (a multiple of `tickUs` of board time)
+    // at or after its time is up, as Sleep(n) on Windows CE waits at least
+    // n ms and wakes on a timer tick.
+    void DebugPortBaud(std::uint32_t baud) { debugBaud_ = baud; }
+    void SleepTick(std::uint32_t tickUs) { sleepTickUs_ = tickUs; }
     // Called at the start of every Sleep: the program leaves the lines alone
     // for the whole of it (only scheduled outside drives change them), so
     // this is where an observer samples them.
@@ -104,6 +113,8 @@ private:
         OutsideDrive drive;
     };
     void ApplyDrivesDueBy(std::uint64_t nowUs);
+    // Lets board time run to `endUs`, applying the drives due on the way at their own times.
+    void PassTime(std::uint64_t endUs);
     void ApplyDrive(const PendingDrive& pending);
     bool TranslateOrFault(const volatile std::uint32_t* address, const char* what,
                           std::uint32_t& offset);
@@ -116,6 +127,8 @@ private:
     std::size_t longestMessage_ = 0;
     bool virtualClock_ = false;
     double clockSlowdown_ = 0;
+    std::uint32_t debugBaud_ = 0;
+    std::uint32_t sleepTickUs_ = 0;
     std::uint64_t virtualNowUs_ = 0;
     std::uint64_t realStartUs_ = 0;
     std::vector<SleepRecord> sleeps_;

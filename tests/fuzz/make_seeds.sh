@@ -10,5 +10,7 @@ mkdir -p "$dir"
 # The start of a trace and of a VCD: the fuzzer mutates small inputs faster.
 head -c 4096 "$dir/healthy-trace.txt" > "$dir/head-trace.txt"
 head -c 4096 "$dir/healthy.vcd" > "$dir/head.vcd"
+# The trace as a debugger window on Windows saves it: UTF-16 with a byte-order mark.
+iconv -f UTF-8 -t UTF-16 "$dir/head-trace.txt" >"$dir/head-trace-utf16.txt"
 # A small sound Windows CE executable for the loader's reader.
 python3 "$(dirname "$0")/make_ce_seed.py" "$dir/minimal.exe"

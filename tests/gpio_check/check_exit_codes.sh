@@ -79,10 +79,36 @@ expect 2 "holds no message of the program" --trace "$dir/not-a-trace.txt"
 expect 2 "broken.sr" --capture "$dir/broken.sr" --svg "$dir/bad.svg"
 expect 2 "cannot write" --capture "$dir/run.vcd" --svg "$dir/no/such/dir.svg"
 
+# Hostile traces. 36 000 register reports cut off before their "to" half (1 MB),
+# each read on its own rather than one inside the next.
+yes 'GPDR1 changed from 0x00000000' | head -n 36000 >"$dir/cut-reports.txt"
+expect 1 "not the program's run in order" --trace "$dir/cut-reports.txt"
+# A call name with a terminal's control sequence is shown escaped.
+printf '+TolvarGPIOTest\r\n+TolvarGPIO(3)\r\nError! at Virtual\033[2JCopy()\r\n' >"$dir/escape.txt"
+expect 1 'Error! at Virtual\x1b[2JCopy()' --trace "$dir/escape.txt"
+if grep -q $'\033' "$dir/out"; then
+  echo "FAILED: a control character from the trace reached the output"
+  failures=$((failures + 1))
+fi
+# Pipes are read once and only as far as needed: endless zeros, and a trace
+# far larger than any run's.
+expect 2 "has no message of the program in its first 16 MiB" --trace <(head -c 20M /dev/zero)
+expect 2 "is larger than 64 MiB" --trace <(printf '+TolvarGPIOTest\r\n'; head -c 65M /dev/zero)
+# Other text costs no memory word by word: 8 MB of one-letter words.
+yes x | head -c 8M >"$dir/words.txt"
+peak_mb=$(python3 -c 'import resource, subprocess, sys
+subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss // 1024)' "$check" --trace "$dir/words.txt")
+if ((peak_mb > 100)); then
+  echo "FAILED: reading 8 MB of words took $peak_mb MB"
+  failures=$((failures + 1))
+fi
+
 # Nothing half-written: no picture and no temporary file from the runs that stopped.
 leftovers=$(ls -A "$dir" | grep -v -x -e run.txt -e run.vcd -e stuck-input.txt -e not-a-trace.txt \
   -e broken.sr -e good.svg -e out -e other-outputs.txt -e cut.txt -e cut.vcd -e bus.vcd -e stuck.vcd \
-  -e busy.vcd -e busy.svg -e far.vcd -e far.svg)
+  -e busy.vcd -e busy.svg -e far.vcd -e far.svg -e cut-reports.txt -e escape.txt \
+  -e words.txt)
 if [[ -n $leftovers ]]; then
   echo "FAILED: left behind: $leftovers"
   failures=$((failures + 1))

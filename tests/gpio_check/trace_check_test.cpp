@@ -5,11 +5,13 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "expected_run.h"
 #include "expected_trace.h"
 #include "trace_check.h"
 #include "trace_messages.h"
+#include "trace_reader.h"
 #include "trace_text.h"
 
 namespace gpio_check {
@@ -39,9 +41,20 @@ std::string MessagePerLine(const std::string& run) {
     return Replace(text, "     ", " \r\n    ");
 }
 
-TraceCheck Check(const std::string& bytes) {
-    const auto messages = SplitTraceMessages(DecodeTraceText(bytes));
-    return CheckTrace(messages, RunExpectedExercise(MappedBase(messages)));
+// The bytes read as the tool reads a file, in blocks of `block` bytes;
+// false when the reader refuses them.
+bool Read(TraceReader& reader, const std::string& bytes, std::size_t block = 65536) {
+    for (std::size_t at = 0; at < bytes.size(); at += block) {
+        if (!reader.Add(bytes.data() + at, std::min(block, bytes.size() - at))) return false;
+    }
+    return reader.Finish();
+}
+
+TraceCheck Check(const std::string& bytes, std::size_t block = 65536) {
+    TraceReader reader;
+    if (!Read(reader, bytes, block)) return TraceCheck();
+    const SavedTrace& trace = reader.Trace();
+    return CheckTrace(trace, RunExpectedExercise(MappedBase(trace.messages)));
 }
 
 std::string Summary(const TraceCheck& check) {
@@ -63,25 +76,47 @@ TEST(TraceForms, EveryWayOfSavingAWholeRunReadsAsThatRun) {
         {"every \\r made \\r\\n", Replace(Replace(run, "\r\n", "\r"), "\r", "\r\n")},
         {"each message on its own line", MessagePerLine(run)},
         {"each line stamped by the debugger", "12 PID:3 TID:4 " + Replace(MessagePerLine(run), "\r\n", "\r\n12 PID:3 TID:4 ")},
+        {"stamped with the time too", Replace(MessagePerLine(run), "\r\n", "\r\n12:00:01.123 4294780250 PID:3 TID:4 ")},
         {"UTF-8 with a byte-order mark", "\xEF\xBB\xBF" + run},
         {"UTF-16LE with a byte-order mark", Utf16(MessagePerLine(run), true, true)},
         {"UTF-16LE without one", Utf16(run, true, false)},
         {"UTF-16BE with a byte-order mark", Utf16(run, false, true)},
         {"UTF-16BE without one", Utf16(MessagePerLine(run), false, false)},
     };
+    // Read in blocks of every kind of size: where a block ends changes nothing.
     for (const auto& form : forms) {
-        SCOPED_TRACE(form.form);
-        const TraceCheck check = Check(form.bytes);
-        EXPECT_EQ(check.order.status, Status::Ok) << Summary(check);
-        EXPECT_EQ(check.registers.summary, "8 reports, each update did what it asked") << Summary(check);
-        ASSERT_EQ(check.samples.size(), 600u);
-        EXPECT_EQ(check.samples.back().value, 2u);
-        EXPECT_EQ(check.samples.back().number, 600u);
-        // The last sample is read 599 steps of 10 ms after the write phase.
-        EXPECT_EQ(check.samples.back().afterWriteEndUs, 5990000u);
+        for (const std::size_t block : {1, 7, 4099, 65536}) {
+            SCOPED_TRACE(std::string(form.form) + ", blocks of " + std::to_string(block));
+            const TraceCheck check = Check(form.bytes, block);
+            EXPECT_EQ(check.order.status, Status::Ok) << Summary(check);
+            EXPECT_EQ(check.registers.summary, "8 reports, each update did what it asked") << Summary(check);
+            ASSERT_EQ(check.samples.size(), 600u);
+            EXPECT_EQ(check.samples.back().value, 2u);
+            EXPECT_EQ(check.samples.back().number, 600u);
+            // The last sample is read 599 steps of 10 ms after the write phase.
+            EXPECT_EQ(check.samples.back().afterWriteEndUs, 5990000u);
+        }
     }
     EXPECT_EQ(DetectEncoding(Utf16(run, false, false)), TextEncoding::Utf16Be);
     EXPECT_EQ(DetectEncoding(Utf16(run, true, false)), TextEncoding::Utf16Le);
+}
+
+TEST(TraceForms, AStampOfUpToFourWordsBetweenAReportsHalvesIsSkipped) {
+    const std::string run = MessagePerLine(expected::WholeRun(kBase, 0));
+    const struct {
+        const char* stamp;
+        const char* registers;
+    } stamps[] = {
+        {"12:00:01.123 4294780250 PID:3 TID:4 ", "8 reports, each update did what it asked"},
+        // Five words are more than a stamp: the reports are cut off.
+        {"Mon 12:00:01.123 4294780250 PID:3 TID:4 ", "0 reports, each update did what it asked"},
+    };
+    for (const auto& stamp : stamps) {
+        SCOPED_TRACE(stamp.stamp);
+        const TraceCheck check = Check(Replace(run, "\r\n", std::string("\r\n") + stamp.stamp));
+        EXPECT_EQ(check.order.status, Status::Ok) << Summary(check);
+        EXPECT_EQ(check.registers.summary, stamp.registers) << Summary(check);
+    }
 }
 
 TEST(TraceForms, ACutOffTraceIsReportedAsCutOffNotAsAFault) {
@@ -116,7 +151,7 @@ TEST(TraceChecks, RegisterAndOrderFaultsAreNamed) {
         const char* fault;
         std::string trace;
         int line;  // -1: no line named
-        const char* finding;
+        std::string finding;
     } cases[] = {
         {"GPDR1 bit does not set", Replace(run, RegisterReport("GPDR1", 0, 2), RegisterReport("GPDR1", 0, 0)), 0,
          "GPIO33 could not be made an output: GPDR1 bit 1 reads 0"},
@@ -129,6 +164,12 @@ TEST(TraceChecks, RegisterAndOrderFaultsAreNamed) {
          "bits 0x00000030 of GAFR2_U changed during its update"},
         {"mapping refused", "+TolvarGPIOTest\r\n+TolvarGPIO(3)\r\nError! at VirtualCopy()\r\n-TolvarGPIO()\r\n",
          -1, "could not map the GPIO registers: Error! at VirtualCopy()"},
+        // Text from the file reaches the terminal escaped, and a long name cut short.
+        {"a call name with a terminal's control sequence",
+         "+TolvarGPIOTest\r\n+TolvarGPIO(3)\r\nError! at Virtual\x1b[2JCopy()\r\n", -1,
+         "could not map the GPIO registers: Error! at Virtual\\x1b[2JCopy()"},
+        {"a long call name", "+TolvarGPIOTest +TolvarGPIO(3) Error! at " + std::string(100, 'V') + "()", -1,
+         "Error! at " + std::string(60, 'V') + "... |"},
         {"a pattern out of order", Replace(run, "Writing 0x01\rWriting 0x02", "Writing 0x02\rWriting 0x01"), -1,
          "message 16 is Writing 0x02"},
     };
@@ -144,6 +185,15 @@ TEST(TraceChecks, RegisterAndOrderFaultsAreNamed) {
     }
 }
 
+TEST(TraceChecks, SamplesThatFitManyPlacesInTheRunArePlacedAtTheFirstAsAGuess) {
+    const TraceCheck check = Check("Read value: 0x00\rRead value: 0x00\rRead value: 0x00\r");
+    EXPECT_FALSE(check.samplesPlaced);
+    ASSERT_EQ(check.samples.size(), 3u);
+    EXPECT_EQ(check.samples.front().number, 1u);
+    EXPECT_NE(Summary(check).find("fits more than one place in the run; the first is assumed"), std::string::npos)
+        << Summary(check);
+}
+
 TEST(TraceChecks, ReadPhaseLevelsPerLineWithWhenTheyChange) {
     std::string run = expected::WholeRun(kBase, 0);
     // GPIO33 goes high from sample 251 on, 2.5 s into the read phase.
@@ -154,6 +204,86 @@ TEST(TraceChecks, ReadPhaseLevelsPerLineWithWhenTheyChange) {
     EXPECT_EQ(check.readPhase.lineNotes[0].text,
               "reads high in 350 of 600 samples, 1 change(s): high from sample 251 (2.500 s into the read phase)");
     EXPECT_EQ(check.readPhase.lineNotes[1].text, "reads low in all 600 samples");
+}
+
+// Hostile text costs steps in proportion to its length: 4 times the text,
+// about 4 times the steps, and a bounded number of steps a character.
+TEST(TraceReading, CostGrowsInProportionToTheText) {
+    const struct {
+        const char* form;
+        std::string piece;
+    } forms[] = {
+        {"register reports cut off before their after-value", "GPDR1 changed from 0x00000000 "},
+        {"'Error! at ' with no ')' and no line end", "Error! at "},
+        {"cut-off reports with stamps and call names", "GPDR1 changed from 0x0 PID:3 Error! at x "},
+        {"words of other text", "x "},
+        {"a capital word", "A"},
+    };
+    for (const auto& form : forms) {
+        SCOPED_TRACE(form.form);
+        std::uint64_t steps[2];
+        std::size_t characters[2];
+        for (int large = 0; large < 2; ++large) {
+            std::string text;
+            for (int i = 0; i < (large ? 4000 : 1000); ++i) text += form.piece;
+            TraceReader reader;
+            Read(reader, text);
+            steps[large] = reader.Steps();
+            characters[large] = text.size();
+        }
+        EXPECT_LT(steps[1], 5 * steps[0]);
+        EXPECT_LT(steps[1], 40 * characters[1]);
+    }
+}
+
+TEST(TraceReading, HoldsAFewBlocksAndNoRecordPerWordOfOtherText) {
+    std::string block;
+    while (block.size() < 65536) block += "x ";
+    TraceReader reader;
+    for (int i = 0; i < 64; ++i) reader.Add(block.data(), block.size());
+    EXPECT_LE(reader.HeldBytes(), 4 * block.size());
+    EXPECT_FALSE(reader.Finish());
+    EXPECT_EQ(reader.Trace().unrecognised, 64 * block.size() / 2);
+    EXPECT_EQ(reader.Error(), "holds no message of the program: is it the run's trace?");
+}
+
+TEST(TraceReading, RefusesTooLargeATraceAndOneWithoutTheProgramsMessagesAtTheLimits) {
+    const std::string run = expected::WholeRun(kBase, 0);
+    const std::size_t runMessages = SplitTraceMessages(run).size();
+    const auto limits = [](std::uint64_t largest, std::uint64_t firstWithin, std::size_t most) {
+        TraceLimits limits;
+        limits.largestBytes = largest;
+        limits.firstMessageWithin = firstWithin;
+        limits.mostMessages = most;
+        return limits;
+    };
+    const TraceLimits ample = limits(1 << 20, 1 << 20, 1000);
+    const std::string late = std::string(1000, ' ') + run;
+    const struct {
+        const char* what;
+        std::string bytes;
+        TraceLimits limits;
+        const char* error;  // empty: accepted
+    } cases[] = {
+        {"as large as allowed", run, limits(run.size(), 1 << 20, 1000), ""},
+        {"a byte larger", run + " ", limits(run.size(), 1 << 20, 1000), "is larger than "},
+        {"the first message as late as allowed", late, limits(1 << 20, 1001, 1000), ""},
+        {"a character later", late, limits(1 << 20, 1000, 1000),
+         "has no message of the program in its first 1000 bytes of text"},
+        {"no message at all, much text", std::string(5000, '\0'), limits(1 << 20, 1000, 1000),
+         "has no message of the program in its first 1000 bytes"},
+        {"as many messages as allowed", run, limits(1 << 20, 1 << 20, runMessages), ""},
+        {"one more", run + "Writing 0x00", limits(1 << 20, 1 << 20, runMessages), "holds more than "},
+        {"text without a message", "login: root\r\n", ample, "holds no message of the program"},
+    };
+    for (const auto& c : cases) {
+        for (const std::size_t block : {7, 65536}) {
+            SCOPED_TRACE(std::string(c.what) + ", blocks of " + std::to_string(block));
+            TraceReader reader(c.limits);
+            EXPECT_EQ(Read(reader, c.bytes, block), *c.error == '\0');
+            EXPECT_EQ(reader.Error().find(c.error), 0u) << reader.Error();
+        }
+    }
 }
 
 }  // namespace

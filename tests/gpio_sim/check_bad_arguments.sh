@@ -10,9 +10,11 @@ source "$(dirname "$0")/require_programs.sh"
 make_scratch
 failures=0
 
-# $limits runs in the tool's shell first; $stdout redirects its output.
+# $limits runs in the tool's shell first; $stdout redirects its output;
+# $launcher, if set, starts the tool.
 limits=:
 stdout='"$scratch/out"'
+launcher=
 check() {  # MESSAGE ARGUMENT...
   local message=$1
   shift
@@ -24,7 +26,7 @@ check() {  # MESSAGE ARGUMENT...
   local before status=0
   before=$(ls -A "$dir")
   : >"$scratch/out"
-  (cd "$dir" && eval "$limits" && eval "exec \"\$sim\" --clock simulated \"\$@\" >$stdout 2>\"\$scratch/err\"") ||
+  (cd "$dir" && eval "$limits" && eval "exec $launcher \"\$sim\" --clock simulated \"\$@\" >$stdout 2>\"\$scratch/err\"") ||
     status=$?
   if ((status != 2)); then
     echo "FAIL [$*]: exit $status, expected 2"; failures=$((failures + 1))
@@ -49,6 +51,9 @@ check "two drives for GPIO80 at 1 s" --drive GPIO80=low@1 --drive GPIO80=high@10
 check "bad clock 'fast': expected real or simulated" --clock fast --vcd out.vcd
 check "unknown fault 'open=GPIO33': expected stuck-low=LINE" --fault open=GPIO33 --vcd out.vcd
 check "bad fault 'slow-clock=-1'" --fault=slow-clock=-1 --trace out.txt
+check "bad fault 'slow-clock=1111" --fault "slow-clock=$(printf '1%.0s' {1..400})" --trace out.txt
+check "bad baud rate '9999" --debug-baud "$(printf '9%.0s' {1..400})" --vcd out.vcd
+check "bad sleep tick '1': give the tick with its unit" --sleep-tick 1 --vcd out.vcd
 check "unknown option '--bogus'" --bogus --vcd out.vcd
 check "unexpected argument 'out.vcd'" out.vcd
 check "option '--trace' needs a value" --trace
@@ -73,6 +78,25 @@ check "'stdout-link' is standard output, where the trace goes: give --trace FILE
 if [[ -w /dev/full ]]; then
   stdout=/dev/full check "cannot write standard output" --access-log out.log
   stdout=/dev/full check "cannot write standard output" --help
+fi
+# A device or pipe written directly that takes nothing is a failed output
+# too: a full device, a pipe whose reader has gone (the tool's broken-pipe
+# handler, or EPIPE where SIGPIPE is ignored), a named pipe nobody reads
+# (refused, not waited on for ever).
+if [[ -w /dev/full ]]; then
+  check "cannot write '/dev/full': No space left on device" --trace out.txt --vcd /dev/full
+fi
+mkfifo "$scratch/pipe"
+exec 4<>"$scratch/pipe" 5>"$scratch/pipe"  # a writer, then no reader
+exec 4<&-
+# (SIGPIPE may have been ignored when this script started.)
+stdout='&5' launcher='env --default-signal=PIPE' check "cannot write: broken pipe (its reader went away)" --trace out.txt --vcd /dev/stdout --svg out.svg
+stdout='&5' limits="trap '' PIPE" check "cannot write '/dev/stdout': Broken pipe" --trace out.txt --vcd /dev/stdout
+exec 5>&-
+status=0
+(cd "$scratch" && timeout 10 "$sim" --clock simulated --trace trace.txt --vcd pipe 2>err) || status=$?
+if ((status != 2)) || ! grep -qF "cannot write 'pipe': no process reads it" "$scratch/err" || [[ -e $scratch/trace.txt ]]; then
+  echo "FAIL: a named pipe nobody reads: exit $status"; cat "$scratch/err"; failures=$((failures + 1))
 fi
 # A full disk (here a file size limit) shows when the outputs are opened and
 # leaves none of them, though the trace alone would fit.

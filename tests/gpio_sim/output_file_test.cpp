@@ -125,6 +125,41 @@ TEST_F(OutputFileTest, OneFailedOutputLeavesEveryDestinationAsItWas) {
     EXPECT_EQ(Contents(directory / "old.log"), "old\n");
 }
 
+// A rename whose data never reached the disk leaves, after a crash or a
+// power cut, an empty or partial file under the final name.
+std::vector<std::string> g_diskCalls;
+gpio_sim::DiskCalls g_realDiskCalls;
+
+TEST_F(OutputFileTest, EveryTemporaryIsSyncedBeforeAnyRenameAndItsDirectoryAfter) {
+    gpio_sim::DiskCalls& calls = gpio_sim::OutputDiskCalls();
+    g_realDiskCalls = calls;
+    g_diskCalls.clear();
+    calls.sync = [](int fd) {
+        g_diskCalls.push_back("sync " + fs::read_symlink("/proc/self/fd/" + std::to_string(fd)).string());
+        return g_realDiskCalls.sync(fd);
+    };
+    calls.rename = [](const char* from, const char* to) {
+        g_diskCalls.push_back(std::string("rename ") + from + " " + to);
+        return g_realDiskCalls.rename(from, to);
+    };
+    const std::string d = fs::canonical(directory).string();  // as the descriptors name it
+    OutputFile vcd, log;
+    std::string error;
+    const bool committed = vcd.Open(d + "/run.vcd", error) && log.Open(d + "/bus.log", error) &&
+                           gpio_sim::CommitAll({{&vcd, "vcd\n"}, {&log, "log\n"}}, error);
+    calls = g_realDiskCalls;
+    ASSERT_TRUE(committed) << error;
+    ASSERT_EQ(g_diskCalls.size(), 6u);
+    const std::string vcdTemporary = g_diskCalls[0].substr(5), logTemporary = g_diskCalls[1].substr(5);
+    EXPECT_EQ(vcdTemporary.rfind(d + "/.run.vcd.", 0), 0u) << vcdTemporary;
+    EXPECT_EQ(logTemporary.rfind(d + "/.bus.log.", 0), 0u) << logTemporary;
+    EXPECT_EQ(g_diskCalls[2], "rename " + vcdTemporary + " " + d + "/run.vcd");
+    EXPECT_EQ(g_diskCalls[3], "sync " + d);
+    EXPECT_EQ(g_diskCalls[4], "rename " + logTemporary + " " + d + "/bus.log");
+    EXPECT_EQ(g_diskCalls[5], "sync " + d);
+    EXPECT_EQ(Contents(d + "/run.vcd"), "vcd\n");
+}
+
 TEST_F(OutputFileTest, SpecialFilesAreWrittenDirectly) {
     OutputFile file;
     std::string error;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "board_fixture.h"
@@ -69,6 +70,26 @@ TEST_F(OutsideDriveTest, DrivesAtOneTimeApplyInTheOrderGiven) {
     EXPECT_FALSE(Gpio().PinLevel(33));
 }
 
+// 100 characters at 10000 Bd take 100 ms; a sleep then ends on the next 30 ms tick.
+TEST_F(OutsideDriveTest, PrintingAndTicksTakeBoardTimeAndDrivesWithinHappenAtTheirOwn) {
+    Listen();
+    Board().DebugPortBaud(10000);
+    Board().SleepTick(30000);
+    Board().ScheduleDrive(33, Drive::High, 40000);
+    const std::string message(100, 'x');
+    Board().Print(message.data(), message.size());
+    EXPECT_EQ(Board().NowUs(), 100000u);
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].timeUs, 40000u);
+    const std::string twoCharacters = "\xc2\xb5s";  // "us" with a micro sign: 3 bytes
+    Board().Print(twoCharacters.data(), twoCharacters.size());
+    EXPECT_EQ(Board().NowUs(), 102000u);
+    Board().Sleep(1);  // due at 103 ms
+    EXPECT_EQ(Board().NowUs(), 120000u);
+    Board().Sleep(30);  // due on a tick: no more
+    EXPECT_EQ(Board().NowUs(), 150000u);
+}
+
 // Real time, so only what load cannot break: a drive is never early, a
 // sleep never short, and a drive due inside a sleep is applied before the
 // sleep ends in the best of a few tries (unsplit, it never is). The exact
@@ -88,6 +109,18 @@ TEST_F(OutsideDriveTest, RealClockSplitsTheSleepAtTheDrive) {
         earliestDriveUs = std::min(earliestDriveUs, changes[0].timeUs);
     }
     EXPECT_LT(earliestDriveUs, 50000u);
+}
+
+TEST_F(OutsideDriveTest, RealClockWaitsForThePrintingAndTheTick) {
+    Board().PowerUp();  // real clock, from 0
+    Board().CaptureTrace();
+    Board().DebugPortBaud(10000);
+    Board().SleepTick(30000);
+    const std::string message(20, 'x');
+    Board().Print(message.data(), message.size());
+    EXPECT_GE(Board().NowUs(), 20000u);
+    Board().Sleep(1);
+    EXPECT_GE(Board().NowUs(), 30000u);
 }
 
 TEST_F(OutsideDriveTest, ReleasedLineFloatsAndReadsLow) {

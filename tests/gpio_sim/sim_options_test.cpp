@@ -19,12 +19,14 @@ TEST(SimOptionsTest, NoArgumentsRunsLikeTheProgram) {
     EXPECT_TRUE(parsed.options.schedule.empty());
     EXPECT_TRUE(parsed.options.tracePath.empty());
     EXPECT_FALSE(parsed.options.showHelp);
+    EXPECT_EQ(parsed.options.runLengthUs, 66000000u);
 }
 
 TEST(SimOptionsTest, TakesEveryOptionWithItsValueApartOrJoined) {
     const auto parsed = ParseArguments({"--clock", "simulated", "--drive", "GPIO33=high@62.5",
                                         "--drive=GPIO80=low@1", "--trace", "t.txt",
-                                        "--access-log=bus.log", "--vcd", "run.vcd", "--svg=run.svg"});
+                                        "--access-log=bus.log", "--vcd", "run.vcd", "--svg=run.svg",
+                                        "--debug-baud", "115200", "--sleep-tick=1ms"});
     ASSERT_TRUE(parsed.ok) << parsed.error;
     const auto& options = parsed.options;
     EXPECT_EQ(options.clock, ClockKind::Simulated);
@@ -37,6 +39,16 @@ TEST(SimOptionsTest, TakesEveryOptionWithItsValueApartOrJoined) {
     EXPECT_EQ(options.accessLogPath, "bus.log");
     EXPECT_EQ(options.vcdPath, "run.vcd");
     EXPECT_EQ(options.svgPath, "run.svg");
+    EXPECT_EQ(options.timing.debugBaud, 115200u);
+    EXPECT_EQ(options.timing.sleepTickUs, 1000u);
+    EXPECT_EQ(ParseArguments({"--sleep-tick", "0.0155s"}).options.timing.sleepTickUs, 15500u);
+    EXPECT_EQ(ParseArguments({"--sleep-tick", "250US", "--debug-baud=50"}).options.timing.sleepTickUs, 250u);
+    // A longer run takes later drives.
+    const auto timed = ParseArguments({"--drive", "GPIO33=high@67.4", "--debug-baud", "115200", "--sleep-tick", "1ms"});
+    ASSERT_TRUE(timed.ok) << timed.error;
+    EXPECT_EQ(timed.options.runLengthUs, 67493427u);
+    EXPECT_EQ(timed.options.schedule.at(0).atUs, 67400000u);
+    EXPECT_EQ(ParseArguments({"--fault", "slow-clock=0.05"}).options.runLengthUs, 69300000u);
     EXPECT_TRUE(ParseArguments({"--vcd", "x", "-h"}).options.showHelp);
 }
 
@@ -99,6 +111,26 @@ TEST(SimOptionsTest, RefusesBadArgumentsSayingWhich) {
         {{"--fault", "shorted", "--fault", "shorted"}, "fault 'shorted' given more than once"},
         {{"--fault", "slow-clock=0.1", "--fault", "slow-clock=0.2"}, "fault 'slow-clock' given more than once"},
         {{"--fault", "stuck-high=GPIO80", "--fault", "stuck-low=GPIO80"}, "GPIO80 cannot be stuck both low and high"},
+        // Far too many digits is out of range, not a crash.
+        {{"--fault", "slow-clock=" + std::string(400, '1')}, "above 0 and up to 1"},
+        {{"--fault", "slow-clock=0." + std::string(400, '0') + "1"}, "above 0 and up to 1"},
+        {{"--debug-baud", "0"}, "bad baud rate '0': give the debug port's bits a second, from 50 to 4000000"},
+        {{"--debug-baud", "4000001"}, "bad baud rate '4000001'"},
+        {{"--debug-baud", std::string(400, '9')}, "bad baud rate '999"},
+        {{"--debug-baud", "115200.0"}, "bad baud rate '115200.0'"},
+        {{"--debug-baud", "+9600"}, "bad baud rate '+9600'"},
+        {{"--debug-baud", "9600 "}, "bad baud rate '9600 '"},
+        {{"--debug-baud", "9600", "--debug-baud", "9600"}, "option '--debug-baud' given more than once"},
+        {{"--drive", "GPIO33=high@67.5", "--debug-baud", "115200", "--sleep-tick", "1ms"},
+         "time '67.5' is outside the run, which lasts from 0 to 67.493427 s"},
+        {{"--drive", "GPIO33=high@69.3", "--fault", "slow-clock=0.05"}, "which lasts from 0 to 69.3 s"},
+        {{"--sleep-tick", "1"}, "bad sleep tick '1': give the tick with its unit"},
+        {{"--sleep-tick", "0ms"}, "from 1us up to 1s"},
+        {{"--sleep-tick", "1.5us"}, "bad sleep tick '1.5us'"},
+        {{"--sleep-tick", "1.0001s"}, "bad sleep tick '1.0001s'"},
+        {{"--sleep-tick", std::string(400, '9') + "ms"}, "from 1us up to 1s"},
+        {{"--sleep-tick", "ms"}, "bad sleep tick 'ms'"},
+        {{"--sleep-tick", "1ms", "--sleep-tick=2ms"}, "option '--sleep-tick' given more than once"},
     };
     for (const auto& c : cases) {
         const auto parsed = ParseArguments(c.arguments);
@@ -110,7 +142,7 @@ TEST(SimOptionsTest, RefusesBadArgumentsSayingWhich) {
 
 TEST(SimOptionsTest, HelpDocumentsEveryOptionAndTheAccessLogFormat) {
     const std::string help = gpio_sim::UsageText();
-    for (const char* option : {"--drive", "--fault", "--clock", "--trace", "--access-log", "--vcd", "--svg", "--help"}) {
+    for (const char* option : {"--drive", "--fault", "--clock", "--debug-baud", "--sleep-tick", "--trace", "--access-log", "--vcd", "--svg", "--help"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
     EXPECT_NE(help.find("KIND OFFSET VALUE TIME"), std::string::npos);

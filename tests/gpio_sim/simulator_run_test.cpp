@@ -4,13 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "access_log_writer.h"
+#include "board_timing_option.h"
 #include "board_fixture.h"
 #include "exercise_session.h"
 #include "expected_trace.h"
+#include "vcd_writer.h"
 
 namespace {
 
@@ -65,15 +68,38 @@ TEST(SimulatorRunTest, ReleasedLineReadsLowAgain) {
     }
 }
 
+// Both lines driven high from outside all along: where the processor drives
+// a line low, both drive it. Pattern 0 drives both low; GPIO33 is high in
+// patterns 2 and 3 only, GPIO80 in 1 and 3.
 TEST(SimulatorRunTest, DrivingAgainstTheOutputsIsReportedAsContention) {
-    const SessionResult result = Simulate({{33, Drive::High, 0}, {80, Drive::High, 0}});
-    const auto contention = FindContention(result.recording);
-    ASSERT_EQ(contention.size(), 2u);
-    // Pattern 0 drives both low; GPIO33 is high in patterns 2 and 3 only.
-    EXPECT_EQ(contention[0].firstUs, 0u);
-    EXPECT_EQ(contention[0].times, 30u);
-    EXPECT_EQ(contention[1].times, 60u);
-    for (unsigned value : ReadValues(result.trace)) EXPECT_EQ(value, 3u);
+    using Kind = host::BoardFault::Kind;
+    struct Case {
+        const char* board;
+        BoardFaults faults;
+        std::vector<std::pair<std::uint64_t, unsigned>> firstAndTimes;  // per line in contention
+        unsigned sample;
+    };
+    const Case cases[] = {
+        {"healthy", {}, {{0, 30}, {0, 60}}, 3},
+        // Through the inverter GPIO33's line is low in patterns 2 and 3, and
+        // its pin reads the outside's high as low.
+        {"GPIO33 inverted", {{{Kind::Inverted, 33}}, 0}, {{1000000, 30}, {0, 60}}, 1},
+        // The rail outdrives both without a fight.
+        {"GPIO33 stuck low", {{{Kind::StuckLow, 33}}, 0}, {{0, 60}}, 1},
+    };
+    for (const Case& c : cases) {
+        const SessionResult result =
+            RunExerciseSession(ClockKind::Simulated, {{33, Drive::High, 0}, {80, Drive::High, 0}}, true, c.faults);
+        const auto contention = FindContention(result.recording);
+        ASSERT_EQ(contention.size(), c.firstAndTimes.size()) << c.board;
+        for (std::size_t i = 0; i < contention.size(); ++i) {
+            EXPECT_EQ(contention[i].firstUs, c.firstAndTimes[i].first) << c.board << " " << contention[i].line;
+            EXPECT_EQ(contention[i].times, c.firstAndTimes[i].second) << c.board << " " << contention[i].line;
+            const std::size_t track = std::string(contention[i].line) == "GPIO33" ? 0 : 1;
+            EXPECT_EQ(VcdLevel(result.recording.StateAt(track, contention[i].firstUs)), 'x') << c.board;
+        }
+        for (unsigned value : ReadValues(result.trace)) EXPECT_EQ(value, c.sample) << c.board;
+    }
 }
 
 TEST(SimulatorRunTest, RecordedLinesFollowThePatternsAtTheirExactTimes) {
@@ -115,5 +141,85 @@ TEST(SimulatorRunTest, AccessLogLinesAreTheBusFormPlusTheTime) {
     EXPECT_EQ(lines[24 + 4 + 3], "W 0x00000020 0x00010000 0.500000");
     EXPECT_EQ(lines.back(), "R 0x00000008 0x00000000 65.990000");
 }
+
+// A real board's timing: the debug port's messages cost their length at
+// its rate, and every sleep ends on a tick. Once a step starts on a tick,
+// it lasts its message, its sleep and the rest of the tick it ends in.
+struct TimingCase {
+    const char* name;
+    BoardTiming timing;
+    std::uint64_t writeMessageUs;  // "Writing 0x00\r": 13 characters of 10 bits
+    std::uint64_t writeStepUs;     // from one write step to the next, from the second on
+    std::uint64_t readMessageUs;   // "Read value: 0x00\r": 17 characters
+    std::uint64_t readStepUs;      // from one sample to the next, from the second on
+};
+
+void PrintTo(const TimingCase& timing, std::ostream* out) { *out << timing.name; }
+
+class SimulatorTimingTest : public ::testing::TestWithParam<TimingCase> {};
+
+TEST_P(SimulatorTimingTest, StepsAndSamplesLastWhatTheBoardsTimingMakesThem) {
+    const TimingCase& timing = GetParam();
+    const SessionResult run = RunExerciseSession(ClockKind::Simulated, {}, true, {}, timing.timing);
+    // The same program on the bus and in the trace, at any speed.
+    EXPECT_EQ(run.trace, expected::WholeRun(0x20000000, 0));
+    EXPECT_EQ(Describe(run.accesses), Describe(expected::WholeRunAccesses(0, 0)));
+    std::vector<std::uint64_t> writes, samples;  // GPIO80's set or clear; GPIO33's level
+    for (const auto& access : run.accesses) {
+        const bool write = access.kind == host::PxaGpioModel::AccessKind::Write;
+        if (write && (access.offset == expected::GPSR2 || access.offset == expected::GPCR2)) {
+            writes.push_back(access.timeUs);
+        }
+        if (!write && access.offset == expected::GPLR1) samples.push_back(access.timeUs);
+    }
+    ASSERT_EQ(writes.size(), 120u);
+    ASSERT_EQ(samples.size(), 600u);
+    // The first of each starts off the tick (after the printing before it):
+    // it ends on the first tick after its time is up.
+    const std::uint64_t tick = std::max<std::uint64_t>(timing.timing.sleepTickUs, 1);
+    EXPECT_GE(writes[1] - writes[0], 500000 + timing.writeMessageUs);
+    EXPECT_LT(writes[1] - writes[0], 500000 + timing.writeMessageUs + tick);
+    EXPECT_GE(samples[1] - samples[0], 10000 + timing.readMessageUs);
+    EXPECT_LT(samples[1] - samples[0], 10000 + timing.readMessageUs + tick);
+    for (std::size_t step = 1; step + 1 < writes.size(); ++step) {
+        EXPECT_EQ(writes[step + 1] - writes[step], timing.writeStepUs) << "step " << step;
+    }
+    for (std::size_t sample = 1; sample + 1 < samples.size(); ++sample) {
+        EXPECT_EQ(samples[sample + 1] - samples[sample], timing.readStepUs) << "sample " << sample;
+    }
+
+    // The outputs show those times: GPIO80 changes at every step but the first.
+    const std::string log = RenderAccessLog(run.accesses);
+    EXPECT_NE(log.find("\nW 0x00000020 0x00010000 " + FormatSeconds(writes[1]) + "\n"), std::string::npos);
+    const std::string vcd = RenderVcd(run.recording, "");
+    for (std::size_t step = 1; step < writes.size(); ++step) {
+        EXPECT_NE(vcd.find("\n#" + std::to_string(writes[step]) + "\n"), std::string::npos) << "step " << step;
+    }
+    // And the trace: a drive just after sample 250 is read (while its message
+    // goes out, if it costs time) shows from sample 251 on, at its own time.
+    const std::uint64_t driveUs = samples[250] + 1;
+    const SessionResult driven =
+        RunExerciseSession(ClockKind::Simulated, {{33, Drive::High, driveUs}}, true, {}, timing.timing);
+    const auto values = ReadValues(driven.trace);
+    ASSERT_EQ(values.size(), 600u);
+    for (std::size_t sample = 0; sample < values.size(); ++sample) {
+        EXPECT_EQ(values[sample], sample <= 250 ? 0u : 2u) << "sample " << sample;
+    }
+    EXPECT_FALSE(driven.recording.StateAt(0, driveUs - 1).driven);
+    EXPECT_TRUE(driven.recording.StateAt(0, driveUs).level);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boards, SimulatorTimingTest,
+    ::testing::Values(
+        TimingCase{"Untimed", {0, 0}, 0, 500000, 0, 10000},
+        // 13 and 17 characters at 115200 Bd: 1128 and 1476 us.
+        TimingCase{"DebugPortOnly", {115200, 0}, 1128, 501128, 1476, 11476},
+        TimingCase{"TickOnly", {0, 3000}, 0, 501000, 0, 12000},
+        // Most boards: 500 ms + 1.128 ms rounded up to 502 ms; 10 + 1.476 to 12 ms.
+        TimingCase{"RealBoard", {115200, 1000}, 1128, 502000, 1476, 12000},
+        // 13.542 and 17.708 ms of printing on a 10 ms tick.
+        TimingCase{"SlowPortCoarseTick", {9600, 10000}, 13542, 520000, 17708, 30000}),
+    [](const ::testing::TestParamInfo<TimingCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -12,42 +12,8 @@
 namespace ce_loader {
 namespace {
 
-using platform::BOOL;
-using platform::DWORD;
-using platform::LPVOID;
-
 bool virtualCopyRefused = false;
 bool virtualFreeRefused = false;
-
-// Each with the prototype CE documents; every argument is a 32-bit word in
-// r0-r3, as in the ARM procedure call standard this code is compiled for.
-LPVOID CeVirtualAlloc(LPVOID address, DWORD size, DWORD allocationType, DWORD protect) {
-    return platform::VirtualAlloc(address, size, allocationType, protect);
-}
-
-BOOL CeVirtualCopy(LPVOID destination, LPVOID source, DWORD size, DWORD protect) {
-    if (virtualCopyRefused) return 0;
-    return platform::VirtualCopy(destination, source, size, protect);
-}
-
-BOOL CeVirtualFree(LPVOID address, DWORD size, DWORD freeType) {
-    if (virtualFreeRefused) return 0;
-    return platform::VirtualFree(address, size, freeType);
-}
-
-void CeSleep(DWORD milliseconds) { platform::Sleep(milliseconds); }
-
-// CE's va_list is a plain pointer to the arguments; its text is UTF-16.
-void CeNKvDbgPrintfW(const char16_t* format, const std::uint32_t* args) {
-    char text[256];
-    board::UartWrite(text, platform::FormatDebugMessage16(text, sizeof text, format, args));
-}
-
-void* CeLocalAlloc(DWORD flags, DWORD bytes) { return LocalAllocate(flags, bytes); }
-
-void* CeLocalFree(void* block) { return LocalRelease(block); }
-
-[[noreturn]] void CeExitThread(DWORD exitCode) { EndProgram(static_cast<int>(exitCode)); }
 
 template <typename Function>
 std::uint32_t AddressOf(Function* function) {
@@ -74,17 +40,74 @@ void WriteCount(std::uint32_t count, const char* what) {
 }
 
 }  // namespace
+}  // namespace ce_loader
+
+// The calls the program is bound to, through the stack checks of
+// call_checks.S (Checked<Call> goes on to Ce<Call>).
+extern "C" {
+using platform::BOOL;
+using platform::DWORD;
+using platform::LPVOID;
+
+// Each with the prototype CE documents; every argument is a 32-bit word in
+// r0-r3, as in the ARM procedure call standard this code is compiled for.
+LPVOID CeVirtualAlloc(LPVOID address, DWORD size, DWORD allocationType, DWORD protect) {
+    return platform::VirtualAlloc(address, size, allocationType, protect);
+}
+
+BOOL CeVirtualCopy(LPVOID destination, LPVOID source, DWORD size, DWORD protect) {
+    if (ce_loader::virtualCopyRefused) return 0;
+    return platform::VirtualCopy(destination, source, size, protect);
+}
+
+BOOL CeVirtualFree(LPVOID address, DWORD size, DWORD freeType) {
+    if (ce_loader::virtualFreeRefused) return 0;
+    return platform::VirtualFree(address, size, freeType);
+}
+
+void CeSleep(DWORD milliseconds) { platform::Sleep(milliseconds); }
+
+// CE's va_list is a plain pointer to the arguments; its text is UTF-16.
+void CeNKvDbgPrintfW(const char16_t* format, const std::uint32_t* args) {
+    char text[256];
+    board::UartWrite(text, platform::FormatDebugMessage16(text, sizeof text, format, args));
+}
+
+void* CeLocalAlloc(DWORD flags, DWORD bytes) { return ce_loader::LocalAllocate(flags, bytes); }
+
+void* CeLocalFree(void* block) { return ce_loader::LocalRelease(block); }
+
+[[noreturn]] void CeExitThread(DWORD exitCode) { ce_loader::EndProgram(static_cast<int>(exitCode)); }
+
+void CheckedVirtualAlloc();
+void CheckedVirtualCopy();
+void CheckedVirtualFree();
+void CheckedSleep();
+void CheckedNKvDbgPrintfW();
+void CheckedLocalAlloc();
+void CheckedLocalFree();
+void CheckedExitThread();
+
+[[noreturn]] void OnMisalignedStack(const char* call) {
+    ce_loader::WriteText("\r\nLoader: ");
+    ce_loader::WriteText(call);
+    ce_loader::WriteText(" called with the stack not 8-byte aligned\r\n");
+    board::Exit(ce_loader::kExitMisalignedStack);
+}
+}  // extern "C"
+
+namespace ce_loader {
 
 const Export* CoreLibraryExports(std::size_t& count) {
     static const Export exports[] = {
-        {"VirtualAlloc", AddressOf(&CeVirtualAlloc)},
-        {"VirtualCopy", AddressOf(&CeVirtualCopy)},
-        {"VirtualFree", AddressOf(&CeVirtualFree)},
-        {"Sleep", AddressOf(&CeSleep)},
-        {"NKvDbgPrintfW", AddressOf(&CeNKvDbgPrintfW)},
-        {"LocalAlloc", AddressOf(&CeLocalAlloc)},
-        {"LocalFree", AddressOf(&CeLocalFree)},
-        {"ExitThread", AddressOf(&CeExitThread)},
+        {"VirtualAlloc", AddressOf(&CheckedVirtualAlloc)},
+        {"VirtualCopy", AddressOf(&CheckedVirtualCopy)},
+        {"VirtualFree", AddressOf(&CheckedVirtualFree)},
+        {"Sleep", AddressOf(&CheckedSleep)},
+        {"NKvDbgPrintfW", AddressOf(&CheckedNKvDbgPrintfW)},
+        {"LocalAlloc", AddressOf(&CheckedLocalAlloc)},
+        {"LocalFree", AddressOf(&CheckedLocalFree)},
+        {"ExitThread", AddressOf(&CheckedExitThread)},
     };
     count = sizeof exports / sizeof exports[0];
     return exports;

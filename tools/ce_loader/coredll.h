@@ -24,6 +24,9 @@ void RefuseVirtualFree();
 // Exit status of a program that ended holding a reservation or a block.
 constexpr int kExitLeftBehind = 6;
 
+// Exit status of a program that called in with its stack not 8-byte aligned.
+constexpr int kExitMisalignedStack = 7;
+
 // Ends the program with `status`, unless it left a reservation or a block
 // behind: that is reported and ends it with kExitLeftBehind.
 [[noreturn]] void EndProgram(int status);

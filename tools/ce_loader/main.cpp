@@ -13,14 +13,16 @@
 #include "pe_image.h"
 
 extern "C" char __image_end[];  // the loader's own end (linker script)
+// entry(a0, a1, a2, a3) entered with the stack 4 bytes off 8-byte alignment (call_checks.S).
+extern "C" int CallEntryOffAlignment(std::uintptr_t entry, std::uint32_t a0, std::uint32_t a1,
+                                     const char16_t* a2, int a3);
 
 namespace {
 
 // Exit status of a file the loader refuses.
 constexpr int kExitRefused = 5;
 
-// WinMainCRTStartup(hInstance, hPrevInstance, lpCmdLine, nCmdShow).
-using Entry = int (*)(std::uint32_t, std::uint32_t, const char16_t*, int);
+// WinMainCRTStartup(hInstance, hPrevInstance, lpCmdLine, nCmdShow): the last two.
 constexpr int kShowWindow = 5;  // SW_SHOW
 const char16_t kNoCommandLine[] = u"";
 
@@ -67,6 +69,6 @@ int main() {
         Refuse(refusal.Text());
     }
     MakeCodeVisible(kRunAddress, layout.sizeOfImage);
-    const auto entry = reinterpret_cast<Entry>(static_cast<std::uintptr_t>(kRunAddress + layout.entryRva));
-    EndProgram(entry(kRunAddress, 0, kNoCommandLine, kShowWindow));
+    EndProgram(CallEntryOffAlignment(kRunAddress + layout.entryRva, kRunAddress, 0, kNoCommandLine,
+                                     kShowWindow));
 }

@@ -22,6 +22,7 @@
 #include "output_file.h"
 #include "trace_check.h"
 #include "trace_messages.h"
+#include "trace_reader.h"
 #include "trace_text.h"
 
 namespace {
@@ -31,21 +32,6 @@ constexpr int kBadUse = gpio_check::kExitBadUse;
 int Fail(const std::string& message) {
     std::fprintf(stderr, "pxa-gpio-check: %s\n", message.c_str());
     return kBadUse;
-}
-
-bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& error) {
-    errno = 0;
-    std::ifstream in(path, std::ios::binary);
-    if (in) {
-        try {
-            bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-            if (!in.bad()) return true;
-        } catch (const std::ios_base::failure&) {
-            // A directory opens, then fails on the first read.
-        }
-    }
-    error = "cannot read '" + path + "': " + (errno != 0 ? std::strerror(errno) : "read error");
-    return false;
 }
 
 std::string RateText(std::uint64_t hz) {
@@ -83,18 +69,12 @@ int main(int argc, char** argv) {
     if (!options.svgPath.empty() && !svg.Open(options.svgPath, error)) return Fail(error);
 
     std::string heading = "pxa-gpio-check:";
-    std::vector<TraceMessage> messages;
+    SavedTrace saved;
+    const std::vector<TraceMessage>& messages = saved.messages;
     if (!options.tracePath.empty()) {
-        std::string bytes;
-        if (!ReadWholeFile(options.tracePath, bytes, error)) return Fail(error);
-        messages = SplitTraceMessages(DecodeTraceText(bytes));
-        std::size_t recognised = 0;
-        for (const TraceMessage& message : messages) recognised += message.kind != MessageKind::Unrecognised;
-        if (recognised == 0) {
-            return Fail("'" + options.tracePath + "' holds no message of the program: is it the run's trace?");
-        }
-        heading += " trace " + options.tracePath + " (" + EncodingName(DetectEncoding(bytes)) + ", " +
-                   std::to_string(recognised) + " messages)";
+        if (!ReadTraceFile(options.tracePath, saved, error)) return Fail(error);
+        heading += " trace " + options.tracePath + " (" + EncodingName(saved.encoding) + ", " +
+                   std::to_string(messages.size()) + " messages)";
     }
     Capture capture;
     if (!options.capturePath.empty()) {
@@ -109,7 +89,7 @@ int main(int argc, char** argv) {
     std::vector<CheckResult> checks;
     TraceCheck trace;
     if (!options.tracePath.empty()) {
-        trace = CheckTrace(messages, expected);
+        trace = CheckTrace(saved, expected);
         checks.insert(checks.end(), {trace.order, trace.registers, trace.readPhase});
     }
     CaptureAnalysis analysis;

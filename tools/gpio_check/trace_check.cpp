@@ -264,16 +264,16 @@ std::uint32_t MappedBase(const std::vector<TraceMessage>& messages) {
 }
 
 TraceCheck CheckTrace(const std::vector<TraceMessage>& messages, const ExpectedRun& expected) {
+    SavedTrace saved;
+    saved.messages = messages;
+    return CheckTrace(saved, expected);
+}
+
+TraceCheck CheckTrace(const SavedTrace& saved, const ExpectedRun& expected) {
     TraceCheck check;
     std::vector<const TraceMessage*> trace;
-    std::size_t unrecognised = 0;
-    for (const TraceMessage& message : messages) {
-        if (message.kind == MessageKind::Unrecognised) {
-            ++unrecognised;
-        } else {
-            trace.push_back(&message);
-        }
-    }
+    for (const TraceMessage& message : saved.messages) trace.push_back(&message);
+    const std::size_t unrecognised = saved.unrecognised;
     check.anyMessage = !trace.empty();
     if (!check.anyMessage) return check;
 

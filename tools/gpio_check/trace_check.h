@@ -11,6 +11,7 @@
 
 #include "expected_run.h"
 #include "trace_messages.h"
+#include "trace_reader.h"
 #include "verdict.h"
 
 namespace gpio_check {
@@ -37,6 +38,8 @@ struct TraceCheck {
 // usual one when the trace does not show it.
 std::uint32_t MappedBase(const std::vector<TraceMessage>& messages);
 
+TraceCheck CheckTrace(const SavedTrace& trace, const ExpectedRun& expected);
+// The same for messages alone, with no other text among them.
 TraceCheck CheckTrace(const std::vector<TraceMessage>& messages, const ExpectedRun& expected);
 
 // The bit of each line in the program's 2-bit value, GPIO33 first.

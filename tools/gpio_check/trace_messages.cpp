@@ -1,29 +1,46 @@
 #include "trace_messages.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <utility>
+
+#include "trace_text.h"
 
 namespace gpio_check {
 namespace {
 
 bool IsGap(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0' || c == '\f'; }
 
+// Reads text[at, end): the window a message is read in. Counts every
+// character it looks at.
 class Scanner {
 public:
-    explicit Scanner(const std::string& text) : text_(text) {}
+    Scanner(const std::string& text, std::size_t at, std::size_t end, std::uint64_t& steps)
+        : text_(text), at_(at), end_(end), steps_(steps) {}
 
-    bool AtEnd() const { return at_ >= text_.size(); }
+    bool AtEnd() const { return at_ >= end_; }
     std::size_t Position() const { return at_; }
     void Rewind(std::size_t to) { at_ = to; }
     void SkipGaps() {
-        while (!AtEnd() && IsGap(text_[at_])) ++at_;
+        while (!AtEnd() && IsGap(Here())) ++at_;
     }
     bool Literal(const char* literal) {
         const std::size_t length = std::strlen(literal);
-        if (text_.compare(at_, length, literal) != 0) return false;
+        for (std::size_t i = 0; i < length; ++i) {
+            ++steps_;
+            if (at_ + i >= end_ || text_[at_ + i] != literal[i]) return false;
+        }
         at_ += length;
         return true;
+    }
+    // Every message starts with '+', '-', a capital or a digit: other text
+    // is passed over at a glance.
+    bool CouldStartMessage() {
+        if (AtEnd()) return false;
+        const unsigned char c = static_cast<unsigned char>(Here());
+        return c == '+' || c == '-' || c == '_' || std::isupper(c) || std::isdigit(c);
     }
     // "0x" and 1 to 8 hex digits, either case.
     bool Hex(std::uint32_t& value) {
@@ -31,7 +48,7 @@ public:
         if (!Literal("0x") && !Literal("0X")) return false;
         value = 0;
         std::size_t digits = 0;
-        while (!AtEnd() && digits < 8 && std::isxdigit(static_cast<unsigned char>(text_[at_]))) {
+        while (!AtEnd() && digits < 8 && std::isxdigit(static_cast<unsigned char>(Here()))) {
             const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(text_[at_])));
             value = value << 4 | static_cast<std::uint32_t>(c <= '9' ? c - '0' : c - 'a' + 10);
             ++at_;
@@ -43,7 +60,7 @@ public:
     bool Decimal(std::uint32_t& value) {
         std::size_t digits = 0;
         value = 0;
-        while (!AtEnd() && digits < 9 && std::isdigit(static_cast<unsigned char>(text_[at_]))) {
+        while (!AtEnd() && digits < 9 && std::isdigit(static_cast<unsigned char>(Here()))) {
             value = value * 10 + static_cast<std::uint32_t>(text_[at_] - '0');
             ++at_;
             ++digits;
@@ -53,18 +70,23 @@ public:
     // A register name as the manual spells it: capitals, digits, '_'.
     bool RegisterName(std::string& name) {
         const std::size_t start = at_;
-        while (!AtEnd() && (std::isupper(static_cast<unsigned char>(text_[at_])) ||
-                            std::isdigit(static_cast<unsigned char>(text_[at_])) || text_[at_] == '_')) {
+        while (!AtEnd() && at_ - start <= kLongestRegisterName &&
+               (std::isupper(static_cast<unsigned char>(Here())) ||
+                std::isdigit(static_cast<unsigned char>(text_[at_])) || text_[at_] == '_')) {
             ++at_;
         }
+        if (at_ == start || at_ - start > kLongestRegisterName) return false;
         name = text_.substr(start, at_ - start);
-        return !name.empty();
+        return true;
     }
     // Up to and including the first ')' on this line.
     bool CallName(std::string& name) {
         const std::size_t start = at_;
-        while (!AtEnd() && text_[at_] != ')' && text_[at_] != '\r' && text_[at_] != '\n') ++at_;
-        if (AtEnd() || text_[at_] != ')') {
+        while (!AtEnd() && at_ - start < kLongestCallName && Here() != ')' && text_[at_] != '\r' &&
+               text_[at_] != '\n') {
+            ++at_;
+        }
+        if (AtEnd() || Here() != ')') {
             at_ = start;
             return false;
         }
@@ -72,15 +94,29 @@ public:
         name = text_.substr(start, at_ - start);
         return true;
     }
-    std::string Word() {
+    // A word of at most `longest` characters, or false (and nothing read).
+    bool Word(std::size_t longest) {
         const std::size_t start = at_;
-        while (!AtEnd() && !IsGap(text_[at_])) ++at_;
-        return text_.substr(start, at_ - start);
+        while (!AtEnd() && !IsGap(Here())) {
+            if (at_ - start == longest) {
+                at_ = start;
+                return false;
+            }
+            ++at_;
+        }
+        return true;
     }
 
 private:
+    char Here() {
+        ++steps_;
+        return text_[at_];
+    }
+
     const std::string& text_;
-    std::size_t at_ = 0;
+    std::size_t at_;
+    std::size_t end_;
+    std::uint64_t& steps_;
 };
 
 struct Fixed {
@@ -95,29 +131,10 @@ constexpr Fixed kFixedMessages[] = {
     {"-~TolvarGPIO()", MessageKind::DestructorEnd},
 };
 
-bool ReadMessage(Scanner& in, TraceMessage& message);
-
-// The "to 0x%08x" half of a register report. A debugger that stamps each
-// line it shows may have put a stamp between the halves; anything else
-// (another message, the end) means the report was cut off.
-bool ReadAfterValue(Scanner& in, std::uint32_t& value) {
-    constexpr int kStampWords = 4;
-    const std::size_t start = in.Position();
-    for (int word = 0; word <= kStampWords; ++word) {
-        in.SkipGaps();
-        const std::size_t at = in.Position();
-        if (in.Literal("to ") && in.Hex(value)) return true;
-        in.Rewind(at);
-        Scanner probe = in;
-        TraceMessage next;
-        if (in.AtEnd() || ReadMessage(probe, next)) break;
-        in.Word();
-    }
-    in.Rewind(start);
-    return false;
-}
-
-bool ReadMessage(Scanner& in, TraceMessage& message) {
+// A message of the program up to, for a register report, its "changed
+// from" value: everything but the after-value. Reads nothing on false.
+bool ReadMessageHead(Scanner& in, TraceMessage& message) {
+    if (!in.CouldStartMessage()) return false;
     const std::size_t start = in.Position();
     for (const Fixed& fixed : kFixedMessages) {
         if (in.Literal(fixed.text)) {
@@ -159,12 +176,38 @@ bool ReadMessage(Scanner& in, TraceMessage& message) {
     if (in.RegisterName(message.name) && in.Literal(" changed from ") && in.Hex(value)) {
         message.kind = MessageKind::RegisterReport;
         message.value = value;
-        message.complete = ReadAfterValue(in, message.value2);
         return true;
     }
     in.Rewind(start);
     message.name.clear();
     return false;
+}
+
+// The "to 0x%08x" half of a register report. A debugger that stamps each
+// line it shows may have put a stamp between the halves; anything else
+// (another message, the end) means the report was cut off. Whether another
+// message starts is judged by its head alone, so a run of cut-off reports
+// is read one at a time.
+bool ReadAfterValue(Scanner& in, std::uint32_t& value) {
+    constexpr std::size_t kLongestStampWord = 32;
+    const std::size_t start = in.Position();
+    for (int word = 0; word <= kStampWords; ++word) {
+        in.SkipGaps();
+        const std::size_t at = in.Position();
+        if (in.Literal("to ") && in.Hex(value)) return true;
+        in.Rewind(at);
+        TraceMessage next{};
+        if (in.AtEnd() || word == kStampWords || ReadMessageHead(in, next)) break;
+        if (!in.Word(kLongestStampWord)) break;
+    }
+    in.Rewind(start);
+    return false;
+}
+
+bool ReadMessage(Scanner& in, TraceMessage& message) {
+    if (!ReadMessageHead(in, message)) return false;
+    if (message.kind == MessageKind::RegisterReport) message.complete = ReadAfterValue(in, message.value2);
+    return true;
 }
 
 std::string Hex(std::uint32_t value, int width) {
@@ -175,18 +218,46 @@ std::string Hex(std::uint32_t value, int width) {
 
 }  // namespace
 
-std::vector<TraceMessage> SplitTraceMessages(const std::string& text) {
-    std::vector<TraceMessage> messages;
-    Scanner in(text);
-    for (in.SkipGaps(); !in.AtEnd(); in.SkipGaps()) {
-        TraceMessage message{MessageKind::Unrecognised, "", 0, 0, true, in.Position()};
-        if (!ReadMessage(in, message)) {
-            message.kind = MessageKind::Unrecognised;
-            message.name = in.Word();
+void TraceSplitter::Add(const std::string& text) {
+    pending_ += text;
+    // Split once a window's worth has come, so that each character is
+    // moved a bounded number of times however small the pieces.
+    if (pending_.size() >= 2 * kMessageWindow) Split(false);
+}
+
+void TraceSplitter::Finish() { Split(true); }
+
+void TraceSplitter::Split(bool final) {
+    const std::size_t size = pending_.size();
+    std::size_t at = 0;
+    for (;;) {
+        if (inWord_) {
+            while (at < size && !IsGap(pending_[at])) ++at, ++steps_;
+            if (at == size) break;
+            inWord_ = false;
         }
-        messages.push_back(message);
+        while (at < size && IsGap(pending_[at])) ++at, ++steps_;
+        if (at == size || (!final && size - at < kMessageWindow)) break;
+        Scanner in(pending_, at, std::min(size, at + kMessageWindow), steps_);
+        TraceMessage message{MessageKind::RoutineStart, "", 0, 0, true, offset_ + at};
+        if (ReadMessage(in, message)) {
+            messages_.push_back(std::move(message));
+            at = in.Position();
+        } else {
+            ++unrecognised_;
+            inWord_ = true;
+        }
     }
-    return messages;
+    pending_.erase(0, at);
+    offset_ += at;
+    if (final) std::string().swap(pending_);
+}
+
+std::vector<TraceMessage> SplitTraceMessages(const std::string& text) {
+    TraceSplitter splitter;
+    splitter.Add(text);
+    splitter.Finish();
+    return std::move(splitter.Messages());
 }
 
 std::string DescribeMessage(const TraceMessage& m) {
@@ -196,7 +267,7 @@ std::string DescribeMessage(const TraceMessage& m) {
     case MessageKind::DriverStart: return "+TolvarGPIO(" + std::to_string(m.value) + ")";
     case MessageKind::DriverEnd: return "-TolvarGPIO()";
     case MessageKind::Mapped: return Hex(m.value, 8) + " mapped to: " + Hex(m.value2, 8);
-    case MessageKind::Error: return "Error! at " + m.name;
+    case MessageKind::Error: return "Error! at " + ShowableText(m.name);
     case MessageKind::DirectionStart: return "+SetDirection()";
     case MessageKind::DirectionEnd: return "-SetDirection()";
     case MessageKind::RegisterReport:
@@ -205,9 +276,8 @@ std::string DescribeMessage(const TraceMessage& m) {
     case MessageKind::ReadValue: return "Read value: " + Hex(m.value, 2);
     case MessageKind::DestructorStart: return "+~TolvarGPIO()";
     case MessageKind::DestructorEnd: return "-~TolvarGPIO()";
-    case MessageKind::Unrecognised: break;
     }
-    return "'" + m.name + "'";
+    return "";
 }
 
 bool SameStep(const TraceMessage& a, const TraceMessage& b) {
@@ -217,8 +287,7 @@ bool SameStep(const TraceMessage& a, const TraceMessage& b) {
     case MessageKind::Writing: return a.value == b.value;
     case MessageKind::Mapped: return a.value == b.value && a.value2 == b.value2;
     case MessageKind::Error:
-    case MessageKind::RegisterReport:
-    case MessageKind::Unrecognised: return a.name == b.name;
+    case MessageKind::RegisterReport: return a.name == b.name;
     default: return true;
     }
 }

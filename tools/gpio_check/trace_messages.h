@@ -6,7 +6,8 @@
 // each progress message), a debugger window may put every message on its
 // own line, and a register report has none at all and runs into the next
 // message. So the text is read as a sequence of the known messages with
-// any white space between them.
+// any white space between them; text that is none of them is counted and
+// skipped a word at a time.
 
 #include <cstddef>
 #include <cstdint>
@@ -29,7 +30,6 @@ enum class MessageKind {
     ReadValue,        // Read value: 0x%02x, value: the sample
     DestructorStart,  // +~TolvarGPIO()
     DestructorEnd,    // -~TolvarGPIO()
-    Unrecognised,     // text that is none of these, name: the text
 };
 
 struct TraceMessage {
@@ -42,9 +42,52 @@ struct TraceMessage {
     std::size_t offset = 0;  // where in the text it starts
 };
 
+// The longest call name of an "Error! at" message and register name of a
+// report: longer text is none of the program's.
+constexpr std::size_t kLongestCallName = 128;
+constexpr std::size_t kLongestRegisterName = 16;
+// A debugger may stamp each line it shows (time, process, thread), so a
+// stamp of up to this many words may stand between a report's halves.
+constexpr int kStampWords = 4;
+
+// The text split a piece at a time, as it is read: each message is read
+// from the text that follows it within kMessageWindow characters, so the
+// messages found do not depend on how the text was cut into pieces, and
+// the text held back is bounded.
+class TraceSplitter {
+public:
+    static constexpr std::size_t kMessageWindow = 1024;
+
+    void Add(const std::string& text);
+    // The end of the text: splits what was held back.
+    void Finish();
+
+    std::vector<TraceMessage>& Messages() { return messages_; }
+    // Words of text that are no message of the program.
+    std::size_t Unrecognised() const { return unrecognised_; }
+    // Characters split so far, including any word being skipped.
+    std::uint64_t SplitCharacters() const { return offset_; }
+    // Characters held back for messages that may go on in the next piece.
+    std::size_t HeldCharacters() const { return pending_.capacity(); }
+    // Characters examined so far: the cost of the reading, for its tests.
+    std::uint64_t Steps() const { return steps_; }
+
+private:
+    void Split(bool final);
+
+    std::string pending_;      // text not yet split
+    std::size_t offset_ = 0;   // of pending_'s first character in the text
+    bool inWord_ = false;      // in a word of unrecognised text that goes on
+    std::vector<TraceMessage> messages_;
+    std::size_t unrecognised_ = 0;
+    std::uint64_t steps_ = 0;
+};
+
+// The program's messages in the whole of `text`.
 std::vector<TraceMessage> SplitTraceMessages(const std::string& text);
 
-// The message as the program prints it, without line endings: for reports.
+// The message as the program prints it, without line endings, and text
+// from the file shown escaped and cut short: for reports.
 std::string DescribeMessage(const TraceMessage& message);
 
 // Two messages are the same step of the run when kind, register or call,

@@ -1,26 +1,13 @@
 #include "trace_text.h"
 
 #include <algorithm>
-#include <cstddef>
+#include <cstdio>
 
 namespace gpio_check {
 namespace {
 
 bool StartsWith(const std::string& bytes, const char* prefix, std::size_t length) {
     return bytes.size() >= length && bytes.compare(0, length, prefix, length) == 0;
-}
-
-std::string DecodeUtf16(const std::string& bytes, std::size_t from, bool littleEndian) {
-    std::string text;
-    text.reserve((bytes.size() - from) / 2);
-    // A last odd byte is half a character cut off by the end of the file.
-    for (std::size_t i = from; i + 1 < bytes.size(); i += 2) {
-        const unsigned first = static_cast<unsigned char>(bytes[i]);
-        const unsigned second = static_cast<unsigned char>(bytes[i + 1]);
-        const unsigned unit = littleEndian ? (first | second << 8) : (first << 8 | second);
-        text += unit < 0x80 ? static_cast<char>(unit) : '?';
-    }
-    return text;
 }
 
 }  // namespace
@@ -31,7 +18,7 @@ TextEncoding DetectEncoding(const std::string& bytes) {
     // ASCII as UTF-16 has a zero in every other byte: odd places for
     // little-endian, even places for big-endian. Text has no zero bytes.
     std::size_t zeroEven = 0, zeroOdd = 0;
-    const std::size_t looked = std::min<std::size_t>(bytes.size(), 4096);
+    const std::size_t looked = std::min(bytes.size(), kEncodingSniffBytes);
     for (std::size_t i = 0; i < looked; ++i) {
         if (bytes[i] == '\0') ++(i % 2 == 0 ? zeroEven : zeroOdd);
     }
@@ -40,23 +27,68 @@ TextEncoding DetectEncoding(const std::string& bytes) {
     return TextEncoding::Utf8;
 }
 
-std::string DecodeTraceText(const std::string& bytes) {
-    const TextEncoding encoding = DetectEncoding(bytes);
-    const bool marked = StartsWith(bytes, "\xFF\xFE", 2) || StartsWith(bytes, "\xFE\xFF", 2);
-    if (encoding != TextEncoding::Utf8) {
-        return DecodeUtf16(bytes, marked ? 2 : 0, encoding == TextEncoding::Utf16Le);
+void TraceDecoder::Add(const char* bytes, std::size_t size, std::string& text) {
+    if (known_) {
+        Decode(bytes, size, text);
+        return;
     }
-    std::string text;
-    text.reserve(bytes.size());
-    const std::size_t from = StartsWith(bytes, "\xEF\xBB\xBF", 3) ? 3 : 0;
-    for (std::size_t i = from; i < bytes.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(bytes[i]);
-        if (c < 0x80) {
-            text += static_cast<char>(c);
-        } else if ((c & 0xC0) != 0x80) {
-            text += '?';  // one per character: continuation bytes add none
+    const std::size_t taken = std::min(size, kEncodingSniffBytes - head_.size());
+    head_.append(bytes, taken);
+    if (head_.size() < kEncodingSniffBytes) return;
+    Finish(text);
+    Decode(bytes + taken, size - taken, text);
+}
+
+void TraceDecoder::Finish(std::string& text) {
+    if (known_) return;
+    known_ = true;
+    encoding_ = DetectEncoding(head_);
+    std::size_t mark = 0;
+    if (StartsWith(head_, "\xFF\xFE", 2) || StartsWith(head_, "\xFE\xFF", 2)) {
+        mark = 2;
+    } else if (encoding_ == TextEncoding::Utf8 && StartsWith(head_, "\xEF\xBB\xBF", 3)) {
+        mark = 3;
+    }
+    Decode(head_.data() + mark, head_.size() - mark, text);
+    std::string().swap(head_);
+}
+
+void TraceDecoder::Decode(const char* bytes, std::size_t size, std::string& text) {
+    if (encoding_ == TextEncoding::Utf8) {
+        std::size_t i = 0;
+        while (i < size) {
+            std::size_t ascii = i;
+            while (ascii < size && static_cast<unsigned char>(bytes[ascii]) < 0x80) ++ascii;
+            text.append(bytes + i, ascii - i);
+            if (ascii == size) break;
+            // One '?' a character: continuation bytes add none.
+            if ((static_cast<unsigned char>(bytes[ascii]) & 0xC0) != 0x80) text += '?';
+            i = ascii + 1;
         }
+        return;
     }
+    const bool littleEndian = encoding_ == TextEncoding::Utf16Le;
+    std::size_t i = 0;
+    // A last odd byte at the very end is half a character cut off by the
+    // end of the file, and is dropped.
+    while (i < size) {
+        if (half_.empty() && i + 1 >= size) {
+            half_ = bytes[i++];
+            break;
+        }
+        const unsigned first = static_cast<unsigned char>(half_.empty() ? bytes[i++] : half_[0]);
+        const unsigned second = static_cast<unsigned char>(bytes[i++]);
+        half_.clear();
+        const unsigned unit = littleEndian ? (first | second << 8) : (first << 8 | second);
+        text += unit < 0x80 ? static_cast<char>(unit) : '?';
+    }
+}
+
+std::string DecodeTraceText(const std::string& bytes) {
+    TraceDecoder decoder;
+    std::string text;
+    decoder.Add(bytes.data(), bytes.size(), text);
+    decoder.Finish(text);
     return text;
 }
 
@@ -67,6 +99,22 @@ const char* EncodingName(TextEncoding encoding) {
     case TextEncoding::Utf8: break;
     }
     return "UTF-8";
+}
+
+std::string ShowableText(const std::string& text, std::size_t longest) {
+    std::string shown;
+    for (std::size_t i = 0; i < text.size() && i < longest; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c >= 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            shown += escaped;
+        } else {
+            shown += static_cast<char>(c);
+        }
+    }
+    if (text.size() > longest) shown += "...";
+    return shown;
 }
 
 }  // namespace gpio_check

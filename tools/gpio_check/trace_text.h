@@ -6,20 +6,50 @@
 // output window on Windows often saves UTF-16, little- or big-endian, with
 // or without a byte-order mark.
 
+#include <cstddef>
 #include <string>
 
 namespace gpio_check {
 
 enum class TextEncoding { Utf8, Utf16Le, Utf16Be };
 
-// The encoding by byte-order mark, else by where the zero bytes fall.
+// How many leading bytes the encoding is judged by.
+constexpr std::size_t kEncodingSniffBytes = 4096;
+
+// The encoding by byte-order mark, else by where the zero bytes fall in
+// the first kEncodingSniffBytes.
 TextEncoding DetectEncoding(const std::string& bytes);
 
-// The text with any byte-order mark removed; characters outside ASCII
-// become '?', since no message of the program holds one.
+// Bytes to text a block at a time, so that a file or a pipe is read once
+// and never held whole: any byte-order mark is removed, and characters
+// outside ASCII become '?', since no message of the program holds one.
+class TraceDecoder {
+public:
+    // Appends to `text` what the bytes decode to; the first bytes are held
+    // back until the encoding is known.
+    void Add(const char* bytes, std::size_t size, std::string& text);
+    // The end of the bytes: decodes whatever was held back.
+    void Finish(std::string& text);
+    TextEncoding Encoding() const { return encoding_; }
+
+private:
+    void Decode(const char* bytes, std::size_t size, std::string& text);
+
+    std::string head_;  // the first bytes, until the encoding is known
+    bool known_ = false;
+    TextEncoding encoding_ = TextEncoding::Utf8;
+    std::string half_;  // the first byte of a UTF-16 unit split between blocks
+};
+
+// The whole text of `bytes` at once.
 std::string DecodeTraceText(const std::string& bytes);
 
 const char* EncodingName(TextEncoding encoding);
+
+// Text from a file as a report may show it: control characters escaped
+// (\x1b) so that none reaches the terminal, and cut after `longest`
+// characters with "...".
+std::string ShowableText(const std::string& text, std::size_t longest = 60);
 
 }  // namespace gpio_check
 

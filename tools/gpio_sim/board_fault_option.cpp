@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 
 #include "drive_schedule.h"
@@ -35,15 +37,17 @@ bool SameName(const std::string& given, const std::string& name) {
     });
 }
 
-// A decimal fraction: digits, a point, digits ("0.05", ".5", "1").
+// A decimal fraction: digits, a point, digits ("0.05", ".5", "1"). One too
+// large or too small for a double is refused, not rounded to infinity or 0.
 bool ParseFraction(const std::string& text, double& value) {
     const bool digitsAndOnePoint =
         !text.empty() && std::count(text.begin(), text.end(), '.') <= 1 && text != "." &&
         std::all_of(text.begin(), text.end(),
                     [](char c) { return c == '.' || std::isdigit(static_cast<unsigned char>(c)); });
     if (!digitsAndOnePoint) return false;
-    value = std::stod(text);
-    return true;
+    errno = 0;
+    value = std::strtod(text.c_str(), nullptr);
+    return errno != ERANGE;
 }
 
 }  // namespace

@@ -20,8 +20,8 @@ bool EndsWith(const std::string& text, const std::string& suffix) {
            text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-// Digits, optionally a point and at most `maxFraction` digits, scaled so the
-// fraction's last place is the unit: "62.5" with 6 gives 62500000.
+}  // namespace
+
 bool ParseFixedPoint(const std::string& text, unsigned maxFraction, std::uint64_t& value) {
     std::uint64_t whole = 0;
     std::size_t i = 0;
@@ -46,9 +46,7 @@ bool ParseFixedPoint(const std::string& text, unsigned maxFraction, std::uint64_
     return true;
 }
 
-}  // namespace
-
-bool ParseRunTime(const std::string& text, std::uint64_t& timeUs, std::string& error) {
+bool ParseRunTime(const std::string& text, std::uint64_t& timeUs, std::string& error, std::uint64_t runLengthUs) {
     std::string number = Lower(text);
     unsigned fractionDigits = 6;  // seconds, to the microsecond
     if (EndsWith(number, "ms")) {
@@ -63,16 +61,16 @@ bool ParseRunTime(const std::string& text, std::uint64_t& timeUs, std::string& e
                 "': give seconds (62.5 or 62.5s) or milliseconds (62500ms), to the microsecond";
         return false;
     }
-    if (value >= kRunLengthUs) {
+    if (value >= runLengthUs) {
         error = "time '" + text + "' is outside the run, which lasts from 0 to " +
-                FormatShortSeconds(kRunLengthUs) + " s";
+                FormatShortSeconds(runLengthUs) + " s";
         return false;
     }
     timeUs = value;
     return true;
 }
 
-bool ParseDrive(const std::string& text, ScheduledDrive& drive, std::string& error) {
+bool ParseDrive(const std::string& text, ScheduledDrive& drive, std::string& error, std::uint64_t runLengthUs) {
     const auto equals = text.find('=');
     if (equals == std::string::npos) {
         error = "bad drive '" + text + "': expected LINE=LEVEL[@TIME], e.g. GPIO33=high@62.5";
@@ -113,7 +111,7 @@ bool ParseDrive(const std::string& text, ScheduledDrive& drive, std::string& err
     }
 
     drive.atUs = 0;
-    if (at != std::string::npos) return ParseRunTime(time, drive.atUs, error);
+    if (at != std::string::npos) return ParseRunTime(time, drive.atUs, error, runLengthUs);
     return true;
 }
 

@@ -12,7 +12,8 @@
 
 namespace gpio_sim {
 
-// The run's length is the sum of its sleeps: 120 x 500 ms, then 600 x 10 ms.
+// The run's length on a board with the default timing is the sum of its
+// sleeps: 120 x 500 ms, then 600 x 10 ms.
 constexpr std::uint64_t kRunLengthUs = 66000000;
 constexpr std::uint64_t kWritePhaseUs = 60000000;
 
@@ -32,11 +33,19 @@ struct ScheduledDrive {
 
 // LINE=LEVEL[@TIME], e.g. "GPIO33=high@62.5". LINE is GPIO33 or GPIO80 (any
 // case); LEVEL is high, low or none (undriven), or 1 or 0; TIME is seconds
-// into the run ("62.5", "62.5s") or milliseconds ("62500ms"), 0 if left out.
-bool ParseDrive(const std::string& text, ScheduledDrive& drive, std::string& error);
+// into the run ("62.5", "62.5s") or milliseconds ("62500ms"), 0 if left out,
+// within a run of `runLengthUs`.
+bool ParseDrive(const std::string& text, ScheduledDrive& drive, std::string& error,
+                std::uint64_t runLengthUs = kRunLengthUs);
+
+// Digits, optionally a point and at most `maxFraction` digits, scaled so the
+// fraction's last place is the unit: "62.5" with 6 gives 62500000. A number
+// too large for any run is held at 10^9 units before scaling.
+bool ParseFixedPoint(const std::string& text, unsigned maxFraction, std::uint64_t& value);
 
 // A time within the run, to the microsecond.
-bool ParseRunTime(const std::string& text, std::uint64_t& timeUs, std::string& error);
+bool ParseRunTime(const std::string& text, std::uint64_t& timeUs, std::string& error,
+                  std::uint64_t runLengthUs = kRunLengthUs);
 
 // Two drives of one line at one time contradict each other.
 bool CheckSchedule(const std::vector<ScheduledDrive>& schedule, std::string& error);

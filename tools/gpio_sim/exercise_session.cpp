@@ -6,7 +6,7 @@
 namespace gpio_sim {
 
 SessionResult RunExerciseSession(ClockKind clock, const std::vector<ScheduledDrive>& schedule,
-                                 bool captureTrace, const BoardFaults& faults) {
+                                 bool captureTrace, const BoardFaults& faults, const BoardTiming& timing) {
     SessionResult result;
     host::SimulatedBoard& board = host::SimulatedBoard::Instance();
     board.PowerUp();  // also starts the board's clock at 0
@@ -14,6 +14,8 @@ SessionResult RunExerciseSession(ClockKind clock, const std::vector<ScheduledDri
     if (captureTrace) board.CaptureTrace();
     for (const auto& fault : faults.wiring) board.Gpio().AddBoardFault(fault);
     if (faults.slowClock > 0) board.SlowClock(faults.slowClock);
+    board.DebugPortBaud(timing.debugBaud);
+    board.SleepTick(timing.sleepTickUs);
 
     result.recording.Start(board.Gpio());
     board.Gpio().SetPinListener([&result](unsigned gpio, const PinState& state, std::uint64_t timeUs) {
@@ -28,6 +30,13 @@ SessionResult RunExerciseSession(ClockKind clock, const std::vector<ScheduledDri
     result.accesses = board.Gpio().AccessLog();
     board.PowerUp();  // lets go of the listener, which refers to this result
     return result;
+}
+
+std::uint64_t RunLengthUs(double slowClock, const BoardTiming& timing) {
+    if (slowClock == 0 && timing.debugBaud == 0 && timing.sleepTickUs == 0) return kRunLengthUs;
+    BoardFaults clock;
+    clock.slowClock = slowClock;
+    return RunExerciseSession(ClockKind::Simulated, {}, true, clock, timing).recording.EndUs();
 }
 
 }  // namespace gpio_sim

@@ -22,7 +22,13 @@ struct SessionResult {
 
 // With `captureTrace` false the trace goes to standard output as it is printed.
 SessionResult RunExerciseSession(ClockKind clock, const std::vector<ScheduledDrive>& schedule,
-                                 bool captureTrace, const BoardFaults& faults = {});
+                                 bool captureTrace, const BoardFaults& faults = {},
+                                 const BoardTiming& timing = {});
+
+// How long the run lasts on a board whose clock is `slowClock` slow and
+// with `timing`, as the simulated clock gives it (the lines, their wiring
+// and drives change no message's length): kRunLengthUs by default.
+std::uint64_t RunLengthUs(double slowClock, const BoardTiming& timing);
 
 }  // namespace gpio_sim
 

@@ -31,6 +31,8 @@ std::string DescribeRun(const gpio_sim::SimOptions& options) {
     if (text.empty()) text = "lines not driven from outside";
     const std::string faults = gpio_sim::DescribeFaults(options.faults);
     if (!faults.empty()) text += "; board fault: " + faults;
+    const std::string timing = gpio_sim::DescribeTiming(options.timing);
+    if (!timing.empty()) text += "; " + timing;
     return text + (options.clock == gpio_sim::ClockKind::Simulated ? "; simulated clock" : "; real clock");
 }
 
@@ -95,10 +97,10 @@ int main(int argc, char** argv) {
 
     if (options.clock == ClockKind::Real) {
         std::fprintf(stderr, "pxa-gpio-sim: real clock: the run takes %s s (--clock simulated takes "
-                             "milliseconds)\n", FormatShortSeconds(kRunLengthUs).c_str());
+                             "milliseconds)\n", FormatShortSeconds(options.runLengthUs).c_str());
     }
     const SessionResult result = RunExerciseSession(options.clock, options.schedule, !traceToStandardOutput,
-                                                    options.faults);
+                                                    options.faults, options.timing);
     // A trace that did not reach standard output fails the run as a lost file would.
     if (traceToStandardOutput && !FlushStandardOutput(error)) return Fail(error);
 
@@ -109,7 +111,9 @@ int main(int argc, char** argv) {
                      [](const ScheduledDrive& a, const ScheduledDrive& b) { return a.atUs < b.atUs; });
     std::vector<std::string> driveNames;
     for (const auto& drive : byTime) driveNames.push_back(DescribeDrive(drive));
-    const char* clockName = options.clock == ClockKind::Simulated ? "simulated clock" : "real clock";
+    std::string clockName = options.clock == ClockKind::Simulated ? "simulated clock" : "real clock";
+    const std::string timing = DescribeTiming(options.timing);
+    if (!timing.empty()) clockName += ", " + timing;
     std::vector<PendingOutput> pending;
     const auto add = [&pending](Output& output, auto render) {
         if (output.file.IsOpen()) pending.push_back({&output.file, render()});
@@ -126,12 +130,13 @@ int main(int argc, char** argv) {
                      "output %u time(s), first at %s s; on a board that is a short circuit\n",
                      contention.line, contention.times, FormatSeconds(contention.firstUs).c_str());
     }
-    if (options.clock == ClockKind::Real && result.recording.EndUs() >= kRunLengthUs) {
+    if (options.clock == ClockKind::Real && result.recording.EndUs() >= options.runLengthUs) {
         // Sleeps are relative, so each step's own work adds up; drives are
         // placed on the board's absolute time.
-        std::fprintf(stderr, "pxa-gpio-sim: real clock: the run took %s s, %s s more than its sleeps\n",
+        std::fprintf(stderr, "pxa-gpio-sim: real clock: the run took %s s, %s s more than %s\n",
                      FormatSeconds(result.recording.EndUs()).c_str(),
-                     FormatSeconds(result.recording.EndUs() - kRunLengthUs).c_str());
+                     FormatSeconds(result.recording.EndUs() - options.runLengthUs).c_str(),
+                     options.runLengthUs == kRunLengthUs ? "its sleeps" : "under the simulated clock");
     }
     if (std::fclose(stdout) != 0) return Fail("cannot write standard output");
     return result.exitCode;

@@ -88,6 +88,11 @@ mode_t NewFileMode() {
 
 }  // namespace
 
+DiskCalls& OutputDiskCalls() {
+    static DiskCalls calls{fsync, std::rename};
+    return calls;
+}
+
 bool OutputFile::Open(const std::string& path, std::size_t expectedSize, std::string& error) {
     Discard();
     path_ = path;
@@ -158,9 +163,22 @@ bool OutputFile::Open(const std::string& path, std::size_t expectedSize, std::st
 
 bool OutputFile::WriteDirect(const std::string& content, std::string& error) {
     int fd = directFd_;
-    if (fd < 0) fd = open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    bool noReader = false;
+    if (fd < 0) {
+        // Without a reader a pipe's open would wait for one for ever; then
+        // the writes wait for room as usual.
+        fd = open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK);
+        struct stat pipe {};
+        noReader = fd < 0 && errno == ENXIO && stat(path_.c_str(), &pipe) == 0 && S_ISFIFO(pipe.st_mode);
+        if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    }
     bool written = fd >= 0 && WriteAll(fd, content);
     int writeError = errno;
+    if (noReader) {
+        error = "cannot write '" + path_ + "': no process reads it";
+        direct_ = false;
+        return false;
+    }
     if (fd >= 0 && fd != directFd_ && close(fd) != 0 && written) {
         written = false;
         writeError = errno;
@@ -177,7 +195,7 @@ bool OutputFile::WriteTemporary(const std::string& content, std::string& error) 
     const mode_t mode = stat(path_.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : NewFileMode();
     // Over the reserved room, then cut to the content.
     bool done = WriteAll(fd_, content) && ftruncate(fd_, static_cast<off_t>(content.size())) == 0 &&
-                fchmod(fd_, mode) == 0 && fsync(fd_) == 0;
+                fchmod(fd_, mode) == 0 && OutputDiskCalls().sync(fd_) == 0;
     int commitError = errno;
     if (close(fd_) != 0 && done) {
         done = false;
@@ -189,7 +207,7 @@ bool OutputFile::WriteTemporary(const std::string& content, std::string& error) 
 }
 
 bool OutputFile::Publish(std::string& error) {
-    if (rename(temporaryPath_.c_str(), path_.c_str()) != 0) {
+    if (OutputDiskCalls().rename(temporaryPath_.c_str(), path_.c_str()) != 0) {
         error = Describe("cannot write '" + path_ + "'", errno);
         return false;
     }
@@ -202,7 +220,7 @@ bool OutputFile::Publish(std::string& error) {
     const std::string directory = slash == std::string::npos ? "." : path_.substr(0, slash + 1);
     const int directoryFd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (directoryFd >= 0) {
-        fsync(directoryFd);
+        OutputDiskCalls().sync(directoryFd);
         close(directoryFd);
     }
     return true;

@@ -78,6 +78,15 @@ bool FlushStandardOutput(std::string& error);
 // a message and exit code 2.
 void RemoveTemporariesOnSignals();
 
+// The calls that put an output on the disk and in place: every temporary is
+// synced before any is renamed, and each directory synced after its rename.
+// Replaceable so that a test can see their order.
+struct DiskCalls {
+    int (*sync)(int fd);
+    int (*rename)(const char* from, const char* to);
+};
+DiskCalls& OutputDiskCalls();
+
 }  // namespace gpio_sim
 
 #endif  // TOOLS_GPIO_SIM_OUTPUT_FILE_H

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "exercise_session.h"
+
 namespace gpio_sim {
 namespace {
 
@@ -23,7 +25,7 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
     // Every option that takes a value, in the help's order. Each is given at
     // most once but --drive and --fault; a repeat is refused rather than
     // half-obeyed.
-    std::vector<std::string> drives, faults, clocks;
+    std::vector<std::string> drives, faults, clocks, bauds, ticks;
     struct ValueOption {
         const char* name;
         std::vector<std::string>* values;
@@ -35,6 +37,8 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
         {"--drive", &drives, nullptr, true},
         {"--fault", &faults, nullptr, true},
         {"--clock", &clocks, nullptr, false},
+        {"--debug-baud", &bauds, nullptr, false},
+        {"--sleep-tick", &ticks, nullptr, false},
         {"--trace", &traces, &options.tracePath, false},
         {"--access-log", &accessLogs, &options.accessLogPath, false},
         {"--vcd", &vcds, &options.vcdPath, false},
@@ -118,16 +122,19 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
         if (option.path != nullptr && given == 1) *option.path = option.values->front();
     }
 
-    for (const std::string& text : drives) {
-        ScheduledDrive drive{};
-        if (!ParseDrive(text, drive, error)) return parsed;
-        options.schedule.push_back(drive);
-    }
-
-    if (!CheckSchedule(options.schedule, error)) return parsed;
     for (const std::string& text : faults) {
         if (!ParseFault(text, options.faults, error)) return parsed;
     }
+    if (!bauds.empty() && !ParseDebugBaud(bauds.front(), options.timing, error)) return parsed;
+    if (!ticks.empty() && !ParseSleepTick(ticks.front(), options.timing, error)) return parsed;
+    // A slow clock or a real board's timing makes the run longer: drives may come later.
+    options.runLengthUs = RunLengthUs(options.faults.slowClock, options.timing);
+    for (const std::string& text : drives) {
+        ScheduledDrive drive{};
+        if (!ParseDrive(text, drive, error, options.runLengthUs)) return parsed;
+        options.schedule.push_back(drive);
+    }
+    if (!CheckSchedule(options.schedule, error)) return parsed;
     // Two outputs written to one file would leave only the last.
     for (std::size_t a = 0; a < added.size(); ++a) {
         for (std::size_t b = a + 1; b < added.size(); ++b) {
@@ -157,7 +164,9 @@ Options:
                   LEVEL  high, low, or none (undriven: reads low, as at
                          power-up); 1 and 0 mean high and low
                   TIME   seconds into the run, 62.5 or 62.5s, or milliseconds,
-                         62500ms; from 0 (the default) up to 66 s, exclusive
+                         62500ms; from 0 (the default) up to the run's end,
+                         exclusive: 66 s, longer with a slow clock or a
+                         real board's timing
                 Lines start undriven. A line the processor drives while it is
                 driven from outside to the other level is reported on standard
                 error (on a board that is a short circuit).
@@ -185,6 +194,22 @@ Options:
                 real (default): the run takes its 66 s, as the program does.
                 simulated: the run takes milliseconds; every time recorded in
                 the outputs is still the exact time of the run.
+  --debug-baud BAUD
+                Give the board's debug port a real one's cost: each message
+                the program prints takes its length in characters at BAUD
+                bits a second, 10 bits a character, and the program waits for
+                it, as Windows CE's debug print on a serial port does (at
+                115200, 87 us a character: "Writing 0x00" takes 1.1 ms). From
+                50 to 4000000. Default: printing takes no time.
+  --sleep-tick TIME
+                Give the board a system tick: each sleep ends on the first
+                tick at or after its time is up, as Sleep(n) on Windows CE
+                waits at least n ms and ends on a timer tick (1ms on most
+                boards). TIME has its unit: 1ms, 500us, 0.01s; from 1us up
+                to 1s. Default: a sleep ends when its time is up.
+                With --debug-baud 115200 --sleep-tick 1ms, each write step
+                takes 502 ms and each read sample 12 ms, as on a real board.
+                Both apply under either clock.
   --trace FILE  Write the trace to FILE instead of standard output.
   --access-log FILE
                 Write every GPIO register access, one a line:
@@ -205,25 +230,27 @@ Options:
                 with the write and read phases marked.
   -h, --help    Show this help and exit.
 
-Each option but --drive and --fault is given at most once. A value given apart from its
-option never starts with '-': a file so named is written ./-name or
---trace=-name.
+Each option but --drive and --fault is given at most once. A value given
+apart from its option never starts with '-': a file so named is written
+./-name or --trace=-name.
 
 Files are written whole or not at all, and all of them or none: each is
 written beside its final name, with room for it reserved before the run, and
 all are renamed into place when the run is over; an existing file is replaced
-only then. A terminal, pipe or device (or /dev/stdout) is written directly.
+only then. A terminal, pipe or device (or /dev/stdout) is written directly;
+one that takes nothing (a full device, a pipe nobody reads) fails the run.
 
 Exit status:
   0  the lines were exercised
   1  the exercise could not get at the GPIO registers (see the trace)
-  2  bad argument, or an output (a file, standard output) could not be
-     written; no file is left half-written
+  2  bad argument, or an output (a file, a device or pipe, standard output)
+     could not be written; no file is left half-written
 
 Examples:
   pxa-gpio-sim --clock simulated --drive GPIO33=high@62.5 --drive GPIO80=high@64
   pxa-gpio-sim --clock simulated --vcd run.vcd --svg run.svg --access-log bus.log
   pxa-gpio-sim --clock simulated --fault stuck-low=GPIO80 --vcd stuck.vcd --trace stuck.txt
+  pxa-gpio-sim --clock simulated --debug-baud 115200 --sleep-tick 1ms --vcd board.vcd
 )";
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "board_fault_option.h"
+#include "board_timing_option.h"
 #include "drive_schedule.h"
 
 namespace gpio_sim {
@@ -17,6 +18,8 @@ struct SimOptions {
     ClockKind clock = ClockKind::Real;
     std::vector<ScheduledDrive> schedule;
     BoardFaults faults;
+    BoardTiming timing;
+    std::uint64_t runLengthUs = kRunLengthUs;  // with this timing and clock
     std::string tracePath;  // empty: standard output, as the run prints it
     std::string accessLogPath;
     std::string vcdPath;
