@@ -66,6 +66,12 @@ expect 3 "write phase (capture): no run found" --capture "$dir/stuck.vcd"
 expect 1 "stuck low: never changes in the whole capture while the program ran" --trace "$dir/run.txt" \
   --capture "$dir/stuck.vcd"
 expect 0 "3   no fault found" --help
+# A real board's timing: the debug port at 115200 Bd and a 1 ms tick make
+# each step 502 ms and each sample 12 ms; the lines driven low, then GPIO33
+# high, in the read phase, which starts at 60.24 s.
+"$sim" --clock simulated --debug-baud 115200 --sleep-tick 1ms --drive GPIO33=low@60.5 --drive GPIO33=high@62.5 \
+  --drive GPIO80=low@61 --trace "$dir/real.txt" --vcd "$dir/real.vcd" || exit 1
+expect 0 "samples every 12.0 ms: 10 ms asked, 2.0 ms more" --trace "$dir/real.txt" --capture "$dir/real.vcd"
 # However long the span or busy the line, the picture stays small.
 for capture in busy far; do
   expect 0 "verdict" --capture "$dir/$capture.vcd" --svg "$dir/$capture.svg"
@@ -107,7 +113,7 @@ fi
 # Nothing half-written: no picture and no temporary file from the runs that stopped.
 leftovers=$(ls -A "$dir" | grep -v -x -e run.txt -e run.vcd -e stuck-input.txt -e not-a-trace.txt \
   -e broken.sr -e good.svg -e out -e other-outputs.txt -e cut.txt -e cut.vcd -e bus.vcd -e stuck.vcd \
-  -e busy.vcd -e busy.svg -e far.vcd -e far.svg -e cut-reports.txt -e escape.txt \
+  -e busy.vcd -e busy.svg -e far.vcd -e far.svg -e real.txt -e real.vcd -e cut-reports.txt -e escape.txt \
   -e words.txt)
 if [[ -n $leftovers ]]; then
   echo "FAILED: left behind: $leftovers"
