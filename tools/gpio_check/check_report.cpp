@@ -40,7 +40,7 @@ std::string Overall(const std::vector<CheckResult>& checks) {
     switch (Worst(checks)) {
     case Status::Fault:
         return VerdictLine("verdict", Status::Fault,
-                           "the board does not do what the program asks (" + faulty + ")" +
+                           "the board does not do what the program asks; found by: " + faulty +
                                (missing.empty() ? "" : "; and not all was checked"));
     case Status::Incomplete:
         return VerdictLine("verdict", Status::Incomplete, "no fault found, but not a whole run: " + missing);
