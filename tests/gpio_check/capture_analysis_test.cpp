@@ -141,6 +141,15 @@ TEST(CaptureDiagnosis, EachBoardFaultIsNamed) {
         return [=](SimulatedBoard& board) { board.Gpio().AddBoardFault({kind, line, other}); };
     };
     const Capture healthy = RunBoard().capture;
+    // The debug port at 115200 Bd and a 1 ms tick: steps of 502 ms, the
+    // first and last longer by their other messages.
+    const auto realTiming = [](std::function<void(SimulatedBoard&)> more) {
+        return [more](SimulatedBoard& board) {
+            board.DebugPortBaud(115200);
+            board.SleepTick(1000);
+            more(board);
+        };
+    };
     std::vector<std::uint32_t> skipping = plan.patterns;
     skipping.erase(skipping.begin() + 50);
     // One line carries the other's pattern while the other is stuck low.
@@ -173,6 +182,16 @@ TEST(CaptureDiagnosis, EachBoardFaultIsNamed) {
          "swapped with the other line", Status::Fault, Status::Ok, Status::Ok, "the two lines are swapped"},
         {"lines shorted", RunBoard(fault(BoardFault::Kind::Shorted, 33, 80)).capture, "shorted to GPIO80",
          "shorted to GPIO33", Status::Fault, Status::Ok, Status::Ok, "where the patterns differ both are low"},
+        {"healthy, a real board's timing", RunBoard(realTiming([](SimulatedBoard&) {})).capture,
+         "follows the patterns in all 120 steps", "follows the patterns in all 120 steps", Status::Ok, Status::Ok,
+         Status::Ok, "median 502.000 ms"},
+        {"lines shorted, a real board's timing",
+         RunBoard(realTiming([](SimulatedBoard& board) {
+             board.Gpio().AddBoardFault({BoardFault::Kind::Shorted, 33, 80});
+             board.ScheduleDrive(33, SimulatedBoard::OutsideDrive::Low, 60500000);  // 0.2 s into the read phase
+         })).capture,
+         "shorted to GPIO80",
+         "shorted to GPIO33", Status::Fault, Status::Ok, Status::Ok, "median 502.000 ms"},
         {"slow clock", RunBoard([](SimulatedBoard& board) { board.SlowClock(0.05); }).capture, "follows", "follows",
          Status::Ok, Status::Fault, Status::Ok, "the steps take 5.0 % longer than the program asks"},
         {"fast clock", RunBoard([](SimulatedBoard& board) { board.SlowClock(-0.05); }).capture, "follows", "follows",

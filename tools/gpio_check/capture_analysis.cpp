@@ -280,6 +280,14 @@ private:
         for (int n = 2; n <= 4; ++n) {
             if (std::fabs(typical / n - nominal) < std::fabs(step - nominal)) step = typical / n;
         }
+        // Gaps of one and of three steps in equal numbers (shorted lines)
+        // put the median between them: each gap by its own count of steps.
+        std::vector<double> perStep;
+        for (double gap : gaps) {
+            const double n = std::round(gap / step);
+            if (n >= 1 && n <= 4 && std::fabs(gap / n - step) < 0.1 * step) perStep.push_back(gap / n);
+        }
+        if (!perStep.empty()) step = Median(perStep);
         const std::size_t count = plan_.patterns.size();
         long bestScore = 0;
         double bestFirst = 0;
