@@ -401,7 +401,6 @@ TEST(CrossCheck, ARealBoardsTimingIsNoFault) {
     }
 }
 
-
 // However long the span or busy a line, the picture stays small: a line
 // toggling every 5 us for 2 s after the run, a capture ending 208 days on,
 // a thousand faults marked (15.6 MB, 17.6 MB and 140 KB before it was bounded).
