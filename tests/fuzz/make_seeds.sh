@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Seeds for the fuzz targets: what the simulator writes for a healthy run and
-# for a faulty board, cut down where a whole file would only slow the fuzzer.
+# for a faulty board, cut down where a whole file would only slow the fuzzer;
+# a small Windows CE executable; with sigrok-cli, small sessions of the run
+# and of sigrok's demo device and the metadata of one.
 #   make_seeds.sh PXA_GPIO_SIM DIR
 set -euo pipefail
 sim=$1 dir=$2
@@ -14,3 +16,19 @@ head -c 4096 "$dir/healthy.vcd" > "$dir/head.vcd"
 iconv -f UTF-8 -t UTF-16 "$dir/head-trace.txt" >"$dir/head-trace-utf16.txt"
 # A small sound Windows CE executable for the loader's reader.
 python3 "$(dirname "$0")/make_ce_seed.py" "$dir/minimal.exe"
+if command -v sigrok-cli >/dev/null; then
+  # The run at 1 kHz, and 1000 samples of the demo device's 12 logic and 2
+  # analog channels: two bytes a sample, analog chunks beside.
+  sigrok-cli -i "$dir/healthy.vcd" -I vcd:downsample=1000 -o "$dir/healthy.sr"
+  sigrok-cli -d demo:logic_channels=12:analog_channels=2 --config samplerate=1m --samples 1000 -o "$dir/demo.sr"
+  /usr/bin/python3 -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read("metadata"))' \
+    "$dir/demo.sr" > "$dir/demo-metadata.ini"
+  # The sessions' parts: metadata, a NUL, then the first 4 KB of logic samples.
+  for session in healthy demo; do
+    /usr/bin/python3 -c 'import sys, zipfile; z = zipfile.ZipFile(sys.argv[1])
+sys.stdout.buffer.write(z.read("metadata") + b"\0" + z.read("logic-1-1")[:4096])' "$dir/$session.sr" >"$dir/$session-parts.ini"
+  done
+elif [[ ${GPIO_REQUIRE_WAVEFORM_TOOLS:-} == 1 ]]; then
+  echo "sigrok-cli missing: no session seeds" >&2
+  exit 1
+fi

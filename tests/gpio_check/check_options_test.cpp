@@ -17,6 +17,27 @@ TEST(CheckOptions, AcceptsEachOptionOnceAndChannelsPerLine) {
     EXPECT_EQ(parsed.options.channels.gpio33, "D3");
     EXPECT_EQ(parsed.options.channels.gpio80, "D5");
     EXPECT_TRUE(ParseCheckArguments({"--help"}).options.showHelp);
+
+    // Names as analysers let people give them, and channels by index.
+    const struct {
+        std::vector<std::string> channels;
+        std::string gpio33, gpio80;
+        int index33, index80;
+    } mapped[] = {
+        {{"GPIO33=Recv PAN1321/FTDI TX", "GPIO80=#3 (SDA)"}, "Recv PAN1321/FTDI TX", "#3 (SDA)", -1, -1},
+        {{"GPIO33@3", "GPIO80=a=b@c"}, "", "a=b@c", 3, -1},
+        {{"GPIO80@0", "GPIO33@12"}, "", "", 12, 0},
+    };
+    for (const auto& m : mapped) {
+        std::vector<std::string> arguments = {"--capture", "c"};
+        for (const auto& channel : m.channels) arguments.insert(arguments.end(), {"--channel", channel});
+        const auto parsed = ParseCheckArguments(arguments);
+        ASSERT_TRUE(parsed.ok) << m.channels[0] << ": " << parsed.error;
+        EXPECT_EQ(parsed.options.channels.gpio33, m.gpio33);
+        EXPECT_EQ(parsed.options.channels.gpio80, m.gpio80);
+        EXPECT_EQ(parsed.options.channels.gpio33Index, m.index33) << m.channels[0];
+        EXPECT_EQ(parsed.options.channels.gpio80Index, m.index80) << m.channels[0];
+    }
 }
 
 TEST(CheckOptions, RefusesWhatItCannotTakeAtItsWord) {
@@ -31,8 +52,12 @@ TEST(CheckOptions, RefusesWhatItCannotTakeAtItsWord) {
         {{"--trace", "a", "stray"}, "stray"},
         {{"--bogus"}, "--bogus"},
         {{"--capture", "c", "--channel", "GPIO34=D1"}, "the line is GPIO33 or GPIO80"},
-        {{"--capture", "c", "--channel", "GPIO33"}, "expected LINE=CHANNEL"},
-        {{"--capture", "c", "--channel", "GPIO33="}, "is no channel name"},
+        {{"--capture", "c", "--channel", "GPIO33"}, "expected LINE=CHANNEL or LINE@INDEX"},
+        {{"--capture", "c", "--channel", "GPIO33="}, "no channel name after '='"},
+        {{"--capture", "c", "--channel", "GPIO33@x"}, "'x' is no channel index"},
+        {{"--capture", "c", "--channel", "GPIO33@"}, "is no channel index"},
+        {{"--capture", "c", "--channel", "GPIO33@-1"}, "is no channel index"},
+        {{"--capture", "c", "--channel", "GPIO33@2", "--channel", "GPIO80@2"}, "both on channel @2"},
         {{"--capture", "c", "--channel", "GPIO33=D1", "--channel", "GPIO33=D2"}, "GPIO33 is mapped twice"},
         {{"--capture", "c", "--channel", "GPIO33=D1", "--channel", "GPIO80=D1"}, "both on channel D1"},
         {{"--trace", "t", "--channel", "GPIO33=D1"}, "give --capture"},

@@ -6,6 +6,7 @@
 // Times are picoseconds from the capture's first sample, so a 24 MHz
 // analyser's sample period (41 666.7 ps) and a VCD's 1 us tick both fit.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,9 +20,18 @@ struct LevelChange {
     Level level;
 };
 
+// A run of the exercise changes a line a few hundred times; a line that
+// changes more than this is a clock or noise on the wrong pin. Only its
+// first changes are kept, so memory stays bounded whatever the file holds.
+constexpr std::size_t kMaxKeptChanges = 100000;
+
 struct CapturedLine {
-    std::string channel;               // the channel name in the file
+    std::string channel;               // the channel name in the file, printable
     std::vector<LevelChange> changes;  // the first is the level at time 0
+    std::uint64_t changeCount = 0;     // every change in the file, kept or not
+
+    // More changes than a run makes: `changes` holds only the first ones.
+    bool Busy() const { return changeCount > kMaxKeptChanges; }
 };
 
 struct Capture {
@@ -32,10 +42,13 @@ struct Capture {
 };
 
 // Which channel of the file is which line: by name unless the user maps it
-// (e.g. GPIO33=D3).
+// (e.g. GPIO33=D3), or by its index among the file's logic channels,
+// counted from 0 as sigrok numbers them (GPIO33@3).
 struct ChannelMap {
     std::string gpio33 = "GPIO33";
     std::string gpio80 = "GPIO80";
+    int gpio33Index = -1;  // used instead of the name when >= 0
+    int gpio80Index = -1;
 };
 
 }  // namespace gpio_check

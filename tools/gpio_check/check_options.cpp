@@ -15,23 +15,32 @@ std::string NotAnOption(const std::string& value) {
     return "";
 }
 
-// GPIO33=D3: which channel of the capture carries the line.
+// GPIO33=D3 or GPIO33@3: which channel of the capture carries the line, by
+// its name (any text, as analysers let people name channels) or by its
+// index among the logic channels. The line's name ends at the first = or @.
 bool ApplyChannel(const std::string& text, ChannelMap& channels, bool mapped[2], std::string& error) {
-    const auto equals = text.find('=');
-    if (equals == std::string::npos) {
-        error = "--channel '" + text + "': expected LINE=CHANNEL, e.g. GPIO33=D3";
+    const auto separator = text.find_first_of("=@");
+    if (separator == std::string::npos) {
+        error = "--channel '" + text + "': expected LINE=CHANNEL or LINE@INDEX, e.g. GPIO33=D3 or GPIO33@3";
         return false;
     }
-    const std::string line = text.substr(0, equals);
-    const std::string channel = text.substr(equals + 1);
+    const std::string line = text.substr(0, separator);
+    const std::string channel = text.substr(separator + 1);
     const int index = line == "GPIO33" ? 0 : line == "GPIO80" ? 1 : -1;
     if (index < 0) {
         error = "--channel '" + text + "': the line is GPIO33 or GPIO80, not '" + line + "'";
         return false;
     }
-    if (channel.empty() || std::any_of(channel.begin(), channel.end(),
-                                       [](char c) { return c == '=' || c == ' ' || c == '\t'; })) {
-        error = "--channel '" + text + "': '" + channel + "' is no channel name";
+    int channelIndex = -1;
+    if (text[separator] == '@') {
+        if (channel.empty() || channel.size() > 5 ||
+            channel.find_first_not_of("0123456789") != std::string::npos) {
+            error = "--channel '" + text + "': '" + channel + "' is no channel index (0, 1, 2, ...)";
+            return false;
+        }
+        channelIndex = std::stoi(channel);
+    } else if (channel.empty()) {
+        error = "--channel '" + text + "': no channel name after '='";
         return false;
     }
     if (mapped[index]) {
@@ -39,7 +48,8 @@ bool ApplyChannel(const std::string& text, ChannelMap& channels, bool mapped[2],
         return false;
     }
     mapped[index] = true;
-    (index == 0 ? channels.gpio33 : channels.gpio80) = channel;
+    (index == 0 ? channels.gpio33 : channels.gpio80) = channelIndex >= 0 ? "" : channel;
+    (index == 0 ? channels.gpio33Index : channels.gpio80Index) = channelIndex;
     return true;
 }
 
@@ -82,8 +92,13 @@ ParsedCheckArguments ParseCheckArguments(const std::vector<std::string>& argumen
     for (const std::string& text : channelTexts) {
         if (!ApplyChannel(text, options.channels, mapped, parsed.error)) return parsed;
     }
-    if (options.channels.gpio33 == options.channels.gpio80) {
-        parsed.error = "--channel: GPIO33 and GPIO80 are both on channel " + options.channels.gpio33;
+    const ChannelMap& map = options.channels;
+    if (map.gpio33Index < 0 && map.gpio80Index < 0 && map.gpio33 == map.gpio80) {
+        parsed.error = "--channel: GPIO33 and GPIO80 are both on channel " + map.gpio33;
+        return parsed;
+    }
+    if (map.gpio33Index >= 0 && map.gpio33Index == map.gpio80Index) {
+        parsed.error = "--channel: GPIO33 and GPIO80 are both on channel @" + std::to_string(map.gpio33Index);
         return parsed;
     }
     if (options.tracePath.empty() && options.capturePath.empty()) {
@@ -116,6 +131,7 @@ std::string CheckUsageText() {
 
 SYNOPSIS
     pxa-gpio-check [--trace FILE] [--capture FILE] [--channel LINE=CHANNEL]...
+                   [--channel LINE@INDEX]...
                    [--svg FILE]
 
 DESCRIPTION
@@ -150,12 +166,22 @@ OPTIONS
 
     --capture FILE
         A capture of the two lines as sigrok and PulseView save it: a .sr
-        session or a VCD, at any sample rate.
+        session or a VCD, at any sample rate. A named pipe or /dev/stdin will
+        do (a session from a pipe is copied to a temporary file, at most
+        1 GB). Of a line that changes more than 100000 times (a clock or
+        noise, not this exercise) only the first 100000 changes are kept.
 
     --channel LINE=CHANNEL
-        The capture's channel that carries LINE (GPIO33 or GPIO80), e.g.
-        --channel GPIO33=D3. Once per line. Without it the channels are found
-        by the names GPIO33 and GPIO80.
+        The capture's channel that carries LINE (GPIO33 or GPIO80), by its
+        name as the file has it, spaces and all: --channel GPIO33=D3,
+        --channel 'GPIO80=Recv PAN1321/FTDI TX'. Once per line. Without it
+        the channels are found by the names GPIO33 and GPIO80.
+
+    --channel LINE@INDEX
+        The same by the channel's index among the capture's logic channels,
+        counted from 0 as sigrok numbers them (D3 is 3; in a VCD the 1-bit
+        signals in the order declared): --channel GPIO33@3. For channels
+        without a name of their own, or with one that several share.
 
     --svg FILE
         Also draw the expected and the captured waveforms one above the other,

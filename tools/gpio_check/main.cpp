@@ -98,6 +98,18 @@ int main(int argc, char** argv) {
         analysis = AnalyseCapture(capture, plan);
         checks.insert(checks.end(), {analysis.writePhase, analysis.period, analysis.glitches, analysis.readPhase});
         marks = analysis.marks;
+        // The reader kept only the first changes of a line busier than any run.
+        CheckResult activity("line activity");
+        for (int line = 0; line < kLineCount; ++line) {
+            const CapturedLine& captured = LineOf(capture, line);
+            if (!captured.Busy()) continue;
+            activity.Note(line, Status::Incomplete,
+                          "toggles " + std::to_string(captured.changeCount) + " times in " +
+                              SecondsText(capture.endPs) + ": a clock or noise, not this exercise");
+            activity.summary += (activity.summary.empty() ? "" : "; ") + std::string(kLineNames[line]) + " (" +
+                                captured.channel + ") changes more often than any run";
+        }
+        if (!activity.lineNotes.empty()) checks.push_back(activity);
     }
     if (!options.tracePath.empty() && !options.capturePath.empty()) {
         const CrossCheck cross = CheckTraceAgainstCapture(trace, capture, analysis, plan);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <utility>
 
+#include "shown_text.h"
 #include "trace_text.h"
 
 namespace gpio_check {
@@ -267,7 +268,7 @@ std::string DescribeMessage(const TraceMessage& m) {
     case MessageKind::DriverStart: return "+TolvarGPIO(" + std::to_string(m.value) + ")";
     case MessageKind::DriverEnd: return "-TolvarGPIO()";
     case MessageKind::Mapped: return Hex(m.value, 8) + " mapped to: " + Hex(m.value2, 8);
-    case MessageKind::Error: return "Error! at " + ShowableText(m.name);
+    case MessageKind::Error: return "Error! at " + ShownText(m.name, 60);
     case MessageKind::DirectionStart: return "+SetDirection()";
     case MessageKind::DirectionEnd: return "-SetDirection()";
     case MessageKind::RegisterReport:

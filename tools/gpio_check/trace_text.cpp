@@ -101,20 +101,4 @@ const char* EncodingName(TextEncoding encoding) {
     return "UTF-8";
 }
 
-std::string ShowableText(const std::string& text, std::size_t longest) {
-    std::string shown;
-    for (std::size_t i = 0; i < text.size() && i < longest; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c >= 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-            shown += escaped;
-        } else {
-            shown += static_cast<char>(c);
-        }
-    }
-    if (text.size() > longest) shown += "...";
-    return shown;
-}
-
 }  // namespace gpio_check

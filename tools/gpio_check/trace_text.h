@@ -46,11 +46,6 @@ std::string DecodeTraceText(const std::string& bytes);
 
 const char* EncodingName(TextEncoding encoding);
 
-// Text from a file as a report may show it: control characters escaped
-// (\x1b) so that none reaches the terminal, and cut after `longest`
-// characters with "...".
-std::string ShowableText(const std::string& text, std::size_t longest = 60);
-
 }  // namespace gpio_check
 
 #endif  // TOOLS_GPIO_CHECK_TRACE_TEXT_H
