@@ -150,6 +150,10 @@ TEST(CaptureDiagnosis, EachBoardFaultIsNamed) {
             more(board);
         };
     };
+    // A line busier than any run: the reader kept only its changes up to 30.3 s.
+    Capture busy = healthy;
+    busy.gpio33 = Cut(healthy, 0, 30300000 * kPsPerUs).gpio33;
+    busy.gpio33.changeCount = kMaxKeptChanges + 1;
     std::vector<std::uint32_t> skipping = plan.patterns;
     skipping.erase(skipping.begin() + 50);
     // One line carries the other's pattern while the other is stuck low.
@@ -209,6 +213,8 @@ TEST(CaptureDiagnosis, EachBoardFaultIsNamed) {
         {"capture started late", Cut(healthy, 20100000 * kPsPerUs, healthy.endPs), "follows the patterns in all 79",
          "follows", Status::Incomplete, Status::Ok, Status::Ok, "steps 1 to 41 are not in it"},
         {"capture stopped early", Cut(healthy, 0, 30300000 * kPsPerUs), "follows the patterns in all 60", "follows",
+         Status::Incomplete, Status::Ok, Status::Ok, "steps 61 to 120 are not in it"},
+        {"a busy line kept only in part", busy, "follows the patterns in all 60", "follows the patterns in all 60",
          Status::Incomplete, Status::Ok, Status::Ok, "steps 61 to 120 are not in it"},
         {"no activity at all", FromPatterns({}, plan.stepPs, 0, 70 * kPsPerSecond), "stuck low: never changes",
          "stuck low: never changes", Status::Incomplete, Status::Incomplete, Status::Incomplete, "no run found"},

@@ -48,10 +48,23 @@ const char* LevelWord(Level level) {
     return "?";
 }
 
+// A line busier than any run is kept only up to its last kept change: the
+// capture holds both lines only that far.
+double KnownUntil(const Capture& capture) {
+    double endPs = static_cast<double>(capture.endPs);
+    for (const CapturedLine* line : {&capture.gpio33, &capture.gpio80}) {
+        if (line->Busy() && !line->changes.empty()) {
+            endPs = std::min(endPs, static_cast<double>(line->changes.back().timePs));
+        }
+    }
+    return endPs;
+}
+
 Segments ToSegments(const CapturedLine& line, double endPs) {
     Segments segments;
     for (std::size_t i = 0; i < line.changes.size(); ++i) {
         const double start = static_cast<double>(line.changes[i].timePs);
+        if (i > 0 && start >= endPs) break;
         const double end = i + 1 < line.changes.size() ? static_cast<double>(line.changes[i + 1].timePs) : endPs;
         if (end <= start && i + 1 < line.changes.size()) continue;
         if (!segments.empty() && segments.back().level == line.changes[i].level) {
@@ -236,7 +249,8 @@ std::string StepRange(std::size_t first, std::size_t last) {
 class Analyser {
 public:
     Analyser(const Capture& capture, const WritePlan& plan, CaptureAnalysis& out)
-        : capture_(capture), plan_(plan), out_(out), endPs_(static_cast<double>(capture.endPs)) {
+        : capture_(capture), plan_(plan), out_(out), endPs_(KnownUntil(capture)) {
+        out_.endPs = endPs_;
         for (int line = 0; line < kLineCount; ++line) {
             raw_[static_cast<std::size_t>(line)] = ToSegments(LineOf(capture, line), endPs_);
         }

@@ -40,6 +40,9 @@ struct FaultMark {
 };
 
 struct CaptureAnalysis {
+    // Where the capture holds both lines to: its end, or earlier where the
+    // reader kept only the first changes of a busy line.
+    double endPs = 0;
     bool writePhaseFound = false;
     double firstStepPs = 0;  // may be before the capture starts
     double stepPs = 0;       // as measured

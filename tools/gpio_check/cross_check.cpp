@@ -278,7 +278,7 @@ CrossCheck CheckTraceAgainstCapture(const TraceCheck& trace, const Capture& capt
     const double scale = analysis.stepPs / static_cast<double>(plan.stepPs);
     const double asked = static_cast<double>(plan.sampleStepPs);
     const Model model{analysis.writeEndEarliestPs, analysis.writeEndLatestPs, asked * std::min(1.0, scale),
-                      kSlowestSampleFactor * asked * std::max(1.0, scale), static_cast<double>(capture.endPs)};
+                      kSlowestSampleFactor * asked * std::max(1.0, scale), analysis.endPs};
 
     std::size_t outside = 0;
     bool eachLineFits = true;
