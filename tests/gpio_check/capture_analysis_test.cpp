@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iterator>
+#include <utility>
 #include <string>
 
 #include "TolvarGPIOTest.h"
 #include "board_wiring.h"
 #include "capture_analysis.h"
+#include "check_diagram.h"
 #include "cross_check.h"
 #include "expected_run.h"
 #include "line_recording.h"
@@ -138,8 +141,27 @@ TEST(CaptureDiagnosis, EachBoardFaultIsNamed) {
         return [=](SimulatedBoard& board) { board.Gpio().AddBoardFault({kind, line, other}); };
     };
     const Capture healthy = RunBoard().capture;
+    // The debug port at 115200 Bd and a 1 ms tick: steps of 502 ms, the
+    // first and last longer by their other messages.
+    const auto realTiming = [](std::function<void(SimulatedBoard&)> more) {
+        return [more](SimulatedBoard& board) {
+            board.DebugPortBaud(115200);
+            board.SleepTick(1000);
+            more(board);
+        };
+    };
+    // A line busier than any run: the reader kept only its changes up to 30.3 s.
+    Capture busy = healthy;
+    busy.gpio33 = Cut(healthy, 0, 30300000 * kPsPerUs).gpio33;
+    busy.gpio33.changeCount = kMaxKeptChanges + 1;
     std::vector<std::uint32_t> skipping = plan.patterns;
     skipping.erase(skipping.begin() + 50);
+    // One line carries the other's pattern while the other is stuck low.
+    std::vector<std::uint32_t> gpio33AsGpio80, gpio80AsGpio33;
+    for (std::uint32_t pattern : plan.patterns) {
+        gpio33AsGpio80.push_back((pattern & kLineBits[1]) != 0 ? kLineBits[0] : 0);
+        gpio80AsGpio33.push_back((pattern & kLineBits[0]) != 0 ? kLineBits[1] : 0);
+    }
     const std::string follows = "follows the patterns in all";
     const struct {
         const char* board;
@@ -164,8 +186,26 @@ TEST(CaptureDiagnosis, EachBoardFaultIsNamed) {
          "swapped with the other line", Status::Fault, Status::Ok, Status::Ok, "the two lines are swapped"},
         {"lines shorted", RunBoard(fault(BoardFault::Kind::Shorted, 33, 80)).capture, "shorted to GPIO80",
          "shorted to GPIO33", Status::Fault, Status::Ok, Status::Ok, "where the patterns differ both are low"},
+        {"healthy, a real board's timing", RunBoard(realTiming([](SimulatedBoard&) {})).capture,
+         "follows the patterns in all 120 steps", "follows the patterns in all 120 steps", Status::Ok, Status::Ok,
+         Status::Ok, "median 502.000 ms"},
+        {"lines shorted, a real board's timing",
+         RunBoard(realTiming([](SimulatedBoard& board) {
+             board.Gpio().AddBoardFault({BoardFault::Kind::Shorted, 33, 80});
+             board.ScheduleDrive(33, SimulatedBoard::OutsideDrive::Low, 60500000);  // 0.2 s into the read phase
+         })).capture,
+         "shorted to GPIO80",
+         "shorted to GPIO33", Status::Fault, Status::Ok, Status::Ok, "median 502.000 ms"},
         {"slow clock", RunBoard([](SimulatedBoard& board) { board.SlowClock(0.05); }).capture, "follows", "follows",
          Status::Ok, Status::Fault, Status::Ok, "the steps take 5.0 % longer than the program asks"},
+        {"fast clock", RunBoard([](SimulatedBoard& board) { board.SlowClock(-0.05); }).capture, "follows", "follows",
+         Status::Ok, Status::Fault, Status::Ok, "the steps take 5.0 % less than the program asks: the board's clock or timer runs fast"},
+        {"GPIO33 carries GPIO80's pattern, GPIO80 stuck low",
+         FromPatterns(gpio33AsGpio80, plan.stepPs, 3 * kPsPerSecond, 70 * kPsPerSecond), "carries GPIO80's pattern",
+         "stuck low", Status::Fault, Status::Ok, Status::Ok, "GPIO33 carries GPIO80's pattern in all 120 steps; GPIO80 stuck low"},
+        {"GPIO80 carries GPIO33's pattern, GPIO33 stuck low",
+         FromPatterns(gpio80AsGpio33, plan.stepPs, 3 * kPsPerSecond, 70 * kPsPerSecond), "stuck low",
+         "carries GPIO33's pattern", Status::Fault, Status::Ok, Status::Ok, "GPIO33 stuck low; GPIO80 carries"},
         {"a glitch", WithGlitch(healthy, 10200 * 1000000000ull, 1000000000), "follows", "follows", Status::Ok,
          Status::Ok, Status::Fault, "1 pulse(s) far shorter than a step"},
         {"a step missing", FromPatterns(skipping, plan.stepPs, 3 * kPsPerSecond, 70 * kPsPerSecond), "follows",
@@ -174,8 +214,10 @@ TEST(CaptureDiagnosis, EachBoardFaultIsNamed) {
          "follows", Status::Incomplete, Status::Ok, Status::Ok, "steps 1 to 41 are not in it"},
         {"capture stopped early", Cut(healthy, 0, 30300000 * kPsPerUs), "follows the patterns in all 60", "follows",
          Status::Incomplete, Status::Ok, Status::Ok, "steps 61 to 120 are not in it"},
+        {"a busy line kept only in part", busy, "follows the patterns in all 60", "follows the patterns in all 60",
+         Status::Incomplete, Status::Ok, Status::Ok, "steps 61 to 120 are not in it"},
         {"no activity at all", FromPatterns({}, plan.stepPs, 0, 70 * kPsPerSecond), "stuck low: never changes",
-         "stuck low: never changes", Status::Fault, Status::Incomplete, Status::Incomplete, ""},
+         "stuck low: never changes", Status::Incomplete, Status::Incomplete, Status::Incomplete, "no run found"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.board);
@@ -234,6 +276,158 @@ TEST(CrossCheck, ASampleThatReadsOtherThanItsPinIsAFault) {
         ASSERT_EQ(cross.result.lineNotes.size(), 2u) << details;
         EXPECT_EQ(cross.result.lineNotes[0].status, c.gpio33) << cross.result.lineNotes[0].text << "\n" << details;
         EXPECT_EQ(cross.result.lineNotes[1].status, c.gpio80) << cross.result.lineNotes[1].text << "\n" << details;
+    }
+}
+
+
+// A real board's timing, which the simulated board does not have: each write
+// step lasts 500 ms plus the timer tick's rounding and its printing, the
+// lines become inputs (pulled low) where the last step ends, and the samples
+// come one every `periodUs` from `firstUs` after that. The trace's samples
+// read what the pins show then, unless the input path is faulty.
+struct RealBoard {
+    const char* name;
+    std::uint64_t periodUs;
+    std::uint64_t firstUs;
+    std::uint64_t extraSeed;  // each step 500 ms plus 0 to 1.2 ms, from this seed
+    std::vector<std::pair<double, int>> gpio33;  // driven to (level) from (seconds into the read phase)
+    std::uint64_t endUs = 0;                     // capture end, from the read phase's start; 0: 1 s after the run
+    double processorLagUs = 0;                   // the processor sees the edges this much after the analyser
+    int readHighFrom = 0;                        // a faulty input: GPIO33 reads high from this sample on
+    bool gpio80Inverted = false;                 // a faulty input: GPIO80 reads the opposite of its pin
+};
+
+struct RealRun {
+    Capture capture;
+    TraceCheck trace;
+    std::uint64_t readStartPs;
+};
+
+RealRun MakeRealRun(const RealBoard& board, const WritePlan& plan) {
+    static const TraceCheck healthyTrace = CheckTrace(SplitTraceMessages(RunBoard().trace), Expected());
+    RealRun run{{}, healthyTrace, 0};
+    CapturedLine* lines[] = {&run.capture.gpio33, &run.capture.gpio80};
+    for (CapturedLine* line : lines) line->changes.push_back({0, Level::Low});
+    const auto set = [&](int line, std::uint64_t ps, bool high) {
+        const Level level = high ? Level::High : Level::Low;
+        if (lines[line]->changes.back().level != level) lines[line]->changes.push_back({ps, level});
+    };
+    std::uint64_t now = 3 * kPsPerSecond, seed = board.extraSeed;
+    for (std::uint32_t pattern : plan.patterns) {
+        for (int line = 0; line < kLineCount; ++line) set(line, now, (pattern & kLineBits[line]) != 0);
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        now += plan.stepPs + (seed >> 33) % 1201 * 1000000;
+    }
+    const std::uint64_t readStart = run.readStartPs = now;
+    const auto driven = [&](double atUs) {  // GPIO33's level atUs into the read phase
+        bool high = false;
+        for (const auto& drive : board.gpio33) high = atUs >= drive.first * 1e6 ? drive.second != 0 : high;
+        return high;
+    };
+    set(0, readStart, false);
+    set(1, readStart, false);
+    for (const auto& drive : board.gpio33) set(0, readStart + static_cast<std::uint64_t>(drive.first * 1e12), drive.second != 0);
+    const std::uint64_t lastSampleUs = board.firstUs + 599 * board.periodUs;
+    run.capture.endPs = readStart + (board.endUs != 0 ? board.endUs : lastSampleUs + 1000000) * kPsPerUs;
+    for (TraceSample& sample : run.trace.samples) {
+        const double atUs = static_cast<double>(board.firstUs + (sample.number - 1) * board.periodUs);
+        bool high33 = driven(atUs - board.processorLagUs);
+        if (board.readHighFrom > 0) high33 = static_cast<int>(sample.number) >= board.readHighFrom;
+        sample.value = (high33 ? kLineBits[0] : 0) | (board.gpio80Inverted ? kLineBits[1] : 0);
+    }
+    return run;
+}
+
+TEST(CrossCheck, ARealBoardsTimingIsNoFault) {
+    const WritePlan plan = PlanFromRun(Expected());
+    const std::vector<std::pair<double, int>> highAt2_5 = {{2.5, 1}};
+    const RealBoard boards[] = {
+        // The sample 218 is the first to read high: (2500 - 5) / 11.5 = 216.96.
+        {"samples every 11.5 ms, GPIO33 driven high 2.5 s in", 11500, 5000, 1, highAt2_5},
+        {"samples every 10 ms, as on the simulated board", 10000, 0, 2, highAt2_5},
+        {"samples every 30 ms", 30000, 12000, 3, {{2.5, 1}, {4.0, 0}, {4.31, 1}}},
+        // Sample 251, at 2.5 s, reads low: the processor sees the slow edge at 2.5002 s.
+        {"the analyser sees the edge 0.5 ms before the processor", 10000, 0, 0, {{2.4997, 1}}, 0, 500},
+        {"capture ends 3 s into the read phase", 11500, 5000, 4, highAt2_5, 3000000},
+        // The samples end 6.9 s in: 6 s of read phase is not all of it.
+        {"capture ends 6.5 s into the read phase", 11500, 5000, 4, highAt2_5, 6500000},
+        {"GPIO33 reads high from sample 50: no timing puts 2.5 s there", 11500, 5000, 5, highAt2_5, 0, 0, 50},
+        {"GPIO33 reads high from sample 300: no timing puts 2.5 s there", 11500, 5000, 6, highAt2_5, 0, 0, 300},
+        {"GPIO33 reads low throughout, its pin driven high", 11500, 5000, 7, highAt2_5, 0, 0, 601},
+        {"GPIO80's input inverted", 30000, 5000, 8, highAt2_5, 0, 0, 0, true},
+    };
+    const struct {
+        Status gpio33, gpio80, cross, readPhase;
+        const char* finding;  // in the cross-check's summary and details
+    } expected[] = {
+        {Status::Ok, Status::Ok, Status::Ok, Status::Info, "samples every 11.5 ms: 10 ms asked, 1.5 ms more"},
+        {Status::Ok, Status::Ok, Status::Ok, Status::Info, "samples every 10.0 ms, as asked"},
+        {Status::Ok, Status::Ok, Status::Ok, Status::Info, "samples every 29."},
+        {Status::Ok, Status::Ok, Status::Ok, Status::Info, "600 samples held against the pins"},
+        {Status::Incomplete, Status::Incomplete, Status::Incomplete, Status::Incomplete, "samples fall past the end of the capture"},
+        {Status::Ok, Status::Ok, Status::Incomplete, Status::Info, "samples come after the end of the capture at the period found"},
+        {Status::Fault, Status::Ok, Status::Fault, Status::Info, "sample 50 read 1 while the pin was low"},
+        {Status::Fault, Status::Ok, Status::Fault, Status::Info, "sample 252 read 0 while the pin was high"},
+        {Status::Fault, Status::Ok, Status::Fault, Status::Info, "read 0 while the pin was high"},
+        {Status::Ok, Status::Fault, Status::Fault, Status::Info, "sample 2 read 1 while the pin was low"},
+    };
+    static_assert(std::size(boards) == std::size(expected), "one expectation a board");
+    for (std::size_t b = 0; b < std::size(boards); ++b) {
+        SCOPED_TRACE(boards[b].name);
+        const RealRun run = MakeRealRun(boards[b], plan);
+        const CaptureAnalysis analysis = AnalyseCapture(run.capture, plan);
+        EXPECT_EQ(analysis.writePhase.status, Status::Ok) << analysis.writePhase.summary;
+        EXPECT_EQ(analysis.period.status, Status::Ok) << analysis.period.summary;
+        EXPECT_EQ(analysis.readPhase.status, expected[b].readPhase) << analysis.readPhase.summary;
+        const CrossCheck cross = CheckTraceAgainstCapture(run.trace, run.capture, analysis, plan);
+        std::string findings = cross.result.summary;
+        for (const auto& detail : cross.result.details) findings += "\n" + detail;
+        ASSERT_EQ(cross.result.lineNotes.size(), 2u) << findings;
+        EXPECT_EQ(cross.result.lineNotes[0].status, expected[b].gpio33) << findings;
+        EXPECT_EQ(cross.result.lineNotes[1].status, expected[b].gpio80) << findings;
+        EXPECT_EQ(cross.result.status, expected[b].cross) << findings;
+        EXPECT_NE(findings.find(expected[b].finding), std::string::npos) << findings;
+    }
+    // Healthy boards of every timing: the edges fall anywhere in the
+    // millisecond the steps add, and the period found holds the board's.
+    for (std::uint64_t seed = 10; seed < 55; ++seed) {
+        const std::uint64_t periods[] = {10000, 11500, 30000};
+        RealBoard board{"", periods[seed % 3], seed % 3 == 0 ? 0 : 3000 + seed * 100, seed, {{2.5, 1}, {4.0, 0}}};
+        SCOPED_TRACE("healthy board " + std::to_string(seed) + ", samples every " + std::to_string(board.periodUs) + " us");
+        const RealRun run = MakeRealRun(board, plan);
+        const CaptureAnalysis analysis = AnalyseCapture(run.capture, plan);
+        EXPECT_EQ(analysis.writeEndPs, static_cast<double>(run.readStartPs));
+        const CrossCheck cross = CheckTraceAgainstCapture(run.trace, run.capture, analysis, plan);
+        std::string findings = cross.result.summary;
+        for (const auto& detail : cross.result.details) findings += "\n" + detail;
+        EXPECT_EQ(cross.result.status, Status::Ok) << findings;
+        const double period = static_cast<double>(board.periodUs) * kPsPerUs;
+        EXPECT_LE(cross.samplePeriodLowPs, period) << findings;
+        EXPECT_GE(cross.samplePeriodHighPs, period) << findings;
+    }
+}
+
+// However long the span or busy a line, the picture stays small: a line
+// toggling every 5 us for 2 s after the run, a capture ending 208 days on,
+// a thousand faults marked (15.6 MB, 17.6 MB and 140 KB before it was bounded).
+TEST(CheckDiagram, StaysSmallWhateverTheSpanOrTheChanges) {
+    const WritePlan plan = PlanFromRun(Expected());
+    const Capture healthy = RunBoard().capture;
+    Capture busy = healthy;
+    for (std::uint64_t us = 66000000; us < 68000000; us += 5) {
+        busy.gpio33.changes.push_back({us * kPsPerUs, us / 5 % 2 ? Level::High : Level::Low});
+    }
+    busy.endPs = 68 * kPsPerSecond;
+    Capture far = healthy;
+    far.endPs = 18000000000000ull * kPsPerUs;
+    std::vector<FaultMark> marks;
+    for (int i = 0; i < 1000; ++i) marks.push_back({i % 2, i * 6e10, i * 6e10 + 1e10, "glitch"});
+    const Capture* captures[] = {&busy, &far, &healthy};
+    for (const Capture* capture : captures) {
+        const CaptureAnalysis analysis = AnalyseCapture(*capture, plan);
+        const std::string svg = RenderCheckDiagram(*capture, analysis, capture == &healthy ? marks : analysis.marks, "");
+        EXPECT_LT(svg.size(), 100000u);
+        EXPECT_NE(svg.find("</svg>"), std::string::npos);
     }
 }
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# pxa-gpio-check's exit codes and files: 0 for a good board, 1 for a fault,
-# 2 with a message for bad use or an unreadable input, and no picture left
-# behind, whole or half, when it stops with 2.
+# pxa-gpio-check's exit codes and files: 0 for a whole run of a good board,
+# 1 for a fault, 2 with a message for bad use or an unreadable input, 3 with
+# a verdict saying what is missing for an input cut off or holding no run,
+# and no picture left behind, whole or half, when it stops with 2.
 set -uo pipefail
 check=$1
 sim=$2
@@ -31,6 +32,24 @@ expect_from() {  # expect_from INPUT CODE TEXT ARGS...: the same with INPUT as s
 # GPDR2's bit for GPIO80 does not set when the program makes it an output.
 sed 's/GPDR2 changed from 0x00000000 to 0x00010000/GPDR2 changed from 0x00000000 to 0x00000000/' \
   "$dir/run.txt" >"$dir/stuck-input.txt"
+# A board whose GPDR2 has other outputs set (bit 22): the program keeps them.
+sed -e 's/GPDR2 changed from 0x00000000 to 0x00000000/GPDR2 changed from 0x00400000 to 0x00400000/' \
+  -e 's/GPDR2 changed from 0x00000000 to 0x00010000/GPDR2 changed from 0x00400000 to 0x00410000/' \
+  -e 's/GPDR2 changed from 0x00010000 to 0x00000000/GPDR2 changed from 0x00410000 to 0x00400000/' \
+  "$dir/run.txt" >"$dir/other-outputs.txt"
+head -c 8000 "$dir/run.txt" >"$dir/cut.txt"
+# The capture stopped 3 s into the read phase (it starts at 60 s).
+{ sed '/^#66000000/,$d' "$dir/run.vcd" && echo '#63000000'; } >"$dir/cut.vcd"
+# 0.1 s of an unrelated bus, two of its channels named as the lines; and
+# 70 s of two lines that never change.
+{
+  printf '$timescale 1 us $end\n$var wire 1 a GPIO33 $end\n$var wire 1 b GPIO80 $end\n$enddefinitions $end\n'
+  for ((t = 0; t < 100000; t += 250)); do printf '#%d\n%da\n%db\n' "$t" $((t / 250 % 2)) $((t / 500 % 2)); done
+} >"$dir/bus.vcd"
+printf '$timescale 1 us $end\n$var wire 1 a GPIO33 $end\n$var wire 1 b GPIO80 $end\n$enddefinitions $end\n#0\n0a\n0b\n#70000000\n' \
+  >"$dir/stuck.vcd"
+# The run with its last time stamp 208 days on.
+{ cat "$dir/run.vcd" && echo '#18000000000000'; } >"$dir/far.vcd"
 printf 'login: root\r\n' >"$dir/not-a-trace.txt"
 printf 'PK\003\004 not really a session' >"$dir/broken.sr"
 # A clock on GPIO33 all through the run: 100 ns a half period, 150000 changes.
@@ -40,8 +59,26 @@ awk 'BEGIN { print "$timescale 1 ns $end\n$var wire 1 ! GPIO33 $end\n$var wire 1
 
 expect 0 "trace against capture    ok" --trace "$dir/run.txt" --capture "$dir/run.vcd" --svg "$dir/good.svg"
 grep -q '</svg>' "$dir/good.svg" || { echo "FAILED: no whole picture"; failures=$((failures + 1)); }
+expect 0 "verdict                  ok       a whole run seen" --trace "$dir/run.txt" --capture "$dir/run.vcd"
+expect 0 "registers                ok" --trace "$dir/other-outputs.txt"
 expect 1 "GPIO80 could not be made an output" --trace "$dir/stuck-input.txt"
-expect 0 "EXIT STATUS" --help
+expect 3 "not a whole run: trace: cut off" --trace "$dir/cut.txt"
+expect 3 "read phase (capture): 3.000 s captured" --capture "$dir/cut.vcd"
+expect 3 "not a whole run: write phase (capture): no write phase found in 0.100 s" --capture "$dir/bus.vcd"
+expect 3 "write phase (capture): no run found" --capture "$dir/stuck.vcd"
+expect 1 "stuck low: never changes in the whole capture while the program ran" --trace "$dir/run.txt" \
+  --capture "$dir/stuck.vcd"
+expect 0 "3   no fault found" --help
+# A real board's timing: the debug port at 115200 Bd and a 1 ms tick make
+# each step 502 ms and each sample 12 ms; the lines driven low, then GPIO33
+# high, in the read phase, which starts at 60.24 s.
+"$sim" --clock simulated --debug-baud 115200 --sleep-tick 1ms --drive GPIO33=low@60.5 --drive GPIO33=high@62.5 \
+  --drive GPIO80=low@61 --trace "$dir/real.txt" --vcd "$dir/real.vcd" || exit 1
+expect 0 "samples every 12.0 ms: 10 ms asked, 2.0 ms more" --trace "$dir/real.txt" --capture "$dir/real.vcd"
+# However long the span, the picture stays small (17.6 MB before it was bounded).
+expect 0 "verdict                  ok" --capture "$dir/far.vcd" --svg "$dir/far.svg"
+size=$(wc -c <"$dir/far.svg")
+((size < 100000)) || { echo "FAILED: far.svg has $size bytes"; failures=$((failures + 1)); }
 expect 2 "Try 'pxa-gpio-check --help'" --trace
 expect 2 "cannot read '$dir/missing.txt'" --trace "$dir/missing.txt"
 expect 2 "Is a directory" --trace "$dir"
@@ -58,7 +95,7 @@ expect 0 "trace against capture    ok" --trace "$dir/run.txt" --capture "$dir/ru
   --channel GPIO33@0
 expect 2 "not a VCD: a token of more than 4096 bytes: \x00\x00" \
   --capture <(head -n 4 "$dir/run.vcd"; cat /dev/zero)
-expect any "toggles 150000 times in 0.015 s: a clock or noise, not this exercise" --capture "$dir/clock.vcd"
+expect 3 "toggles 150000 times in 0.015 s: a clock or noise, not this exercise" --capture "$dir/clock.vcd"
 
 # Hostile traces. 36 000 register reports cut off before their "to" half (1 MB),
 # each read on its own rather than one inside the next.
@@ -87,7 +124,9 @@ fi
 
 # Nothing half-written: no picture and no temporary file from the runs that stopped.
 leftovers=$(ls -A "$dir" | grep -v -x -e run.txt -e run.vcd -e stuck-input.txt -e not-a-trace.txt \
-  -e broken.sr -e good.svg -e out -e clock.vcd -e cut-reports.txt -e escape.txt -e words.txt)
+  -e broken.sr -e good.svg -e out -e other-outputs.txt -e cut.txt -e cut.vcd -e bus.vcd -e stuck.vcd \
+  -e far.vcd -e far.svg -e real.txt -e real.vcd -e clock.vcd -e cut-reports.txt -e escape.txt \
+  -e words.txt)
 if [[ -n $leftovers ]]; then
   echo "FAILED: left behind: $leftovers"
   failures=$((failures + 1))

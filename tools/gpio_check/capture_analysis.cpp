@@ -48,10 +48,23 @@ const char* LevelWord(Level level) {
     return "?";
 }
 
+// A line busier than any run is kept only up to its last kept change: the
+// capture holds both lines only that far.
+double KnownUntil(const Capture& capture) {
+    double endPs = static_cast<double>(capture.endPs);
+    for (const CapturedLine* line : {&capture.gpio33, &capture.gpio80}) {
+        if (line->Busy() && !line->changes.empty()) {
+            endPs = std::min(endPs, static_cast<double>(line->changes.back().timePs));
+        }
+    }
+    return endPs;
+}
+
 Segments ToSegments(const CapturedLine& line, double endPs) {
     Segments segments;
     for (std::size_t i = 0; i < line.changes.size(); ++i) {
         const double start = static_cast<double>(line.changes[i].timePs);
+        if (i > 0 && start >= endPs) break;
         const double end = i + 1 < line.changes.size() ? static_cast<double>(line.changes[i + 1].timePs) : endPs;
         if (end <= start && i + 1 < line.changes.size()) continue;
         if (!segments.empty() && segments.back().level == line.changes[i].level) {
@@ -236,7 +249,8 @@ std::string StepRange(std::size_t first, std::size_t last) {
 class Analyser {
 public:
     Analyser(const Capture& capture, const WritePlan& plan, CaptureAnalysis& out)
-        : capture_(capture), plan_(plan), out_(out), endPs_(static_cast<double>(capture.endPs)) {
+        : capture_(capture), plan_(plan), out_(out), endPs_(KnownUntil(capture)) {
+        out_.endPs = endPs_;
         for (int line = 0; line < kLineCount; ++line) {
             raw_[static_cast<std::size_t>(line)] = ToSegments(LineOf(capture, line), endPs_);
         }
@@ -257,6 +271,7 @@ public:
         out_.writeEndPs = out_.firstStepPs + static_cast<double>(plan_.patterns.size()) * out_.stepPs;
         JudgeLines();
         MeasurePeriod();
+        FindWriteEnd();
         FindGlitches();
         DescribeReadPhase();
     }
@@ -279,6 +294,14 @@ private:
         for (int n = 2; n <= 4; ++n) {
             if (std::fabs(typical / n - nominal) < std::fabs(step - nominal)) step = typical / n;
         }
+        // Gaps of one and of three steps in equal numbers (shorted lines)
+        // put the median between them: each gap by its own count of steps.
+        std::vector<double> perStep;
+        for (double gap : gaps) {
+            const double n = std::round(gap / step);
+            if (n >= 1 && n <= 4 && std::fabs(gap / n - step) < 0.1 * step) perStep.push_back(gap / n);
+        }
+        if (!perStep.empty()) step = Median(perStep);
         const std::size_t count = plan_.patterns.size();
         long bestScore = 0;
         double bestFirst = 0;
@@ -320,21 +343,24 @@ private:
             result.summary = "no write phase found in " + Seconds(endPs_) +
                              " of capture, shorter than the write phase";
         } else {
-            result.summary = "no write phase: the lines do not step through the patterns in " +
+            // Not the board's fault unless the program is known to have run:
+            // the trace of the same run tells.
+            result.summary = "no run found: the lines do not step through the patterns in " +
                              Seconds(endPs_) + " of capture";
             for (int line = 0; line < kLineCount; ++line) {
                 const Segments& segments = clean_[static_cast<std::size_t>(line)];
                 if (segments.size() == 1) {
-                    result.Note(line, Status::Fault,
+                    result.Note(line, Status::Incomplete,
                                 std::string("stuck ") + LevelWord(segments.front().level) +
                                     ": never changes in the whole capture");
                 } else {
-                    result.Note(line, Status::Fault, "changes " + std::to_string(segments.size() - 1) +
-                                                         " times, never in the program's steps");
+                    result.Note(line, Status::Incomplete, "changes " + std::to_string(segments.size() - 1) +
+                                                              " times, never in the program's steps");
                 }
                 Mark(line, 0, endPs_, "no write phase");
             }
-            result.details.push_back("either the lines are stuck, or the program did not run while capturing");
+            result.details.push_back("either the program did not run while capturing, or the lines are stuck "
+                                     "(the run's trace tells which)");
         }
         out_.period.Raise(Status::Incomplete);
         out_.period.summary = "not measured: no write phase";
@@ -581,6 +607,8 @@ private:
         const double median = Median(perStep);
         const double least = *std::min_element(perStep.begin(), perStep.end());
         const double greatest = *std::max_element(perStep.begin(), perStep.end());
+        out_.leastStepPs = least;
+        out_.greatestStepPs = greatest;
         result.summary = "median " + Milliseconds(median) + " (least " + Milliseconds(least) + ", greatest " +
                          Milliseconds(greatest) + ") from " + std::to_string(boundaries_.size()) +
                          " step edges, against " + tolerance;
@@ -598,6 +626,43 @@ private:
             result.details.push_back("some steps fall outside " + std::string(tolerance) +
                                      ": the step timing is uneven");
         }
+    }
+
+    // The last step ends where the lines are made inputs: the first edge
+    // near the end the steps predict. A board's steps each last a little
+    // more than asked (the timer tick, the debug port), so the fitted steps
+    // miss it by a millisecond or so. Where neither line changes there, the
+    // step lengths measured bound it.
+    void FindWriteEnd() {
+        const double predicted = out_.writeEndPs;
+        const double window = 0.1 * out_.stepPs;
+        // The edge nearest the prediction: a glitch late in the last step is not it.
+        double edge = endPs_;
+        for (const Segments& segments : raw_) {
+            auto it = std::lower_bound(segments.begin(), segments.end(), predicted - window,
+                                       [](const Segment& s, double t) { return s.start < t; });
+            for (; it != segments.end() && it->start <= predicted + window; ++it) {
+                if (it == segments.begin()) continue;
+                if (std::fabs(it->start - predicted) < std::fabs(edge - predicted)) edge = it->start;
+            }
+        }
+        if (edge < endPs_) {
+            out_.writeEndPs = out_.writeEndEarliestPs = out_.writeEndLatestPs = edge;
+            out_.writeEndSeen = true;
+            return;
+        }
+        double earliest = predicted - kPeriodTolerance * out_.stepPs;
+        double latest = predicted + kPeriodTolerance * out_.stepPs;
+        if (!boundaries_.empty()) {
+            const Boundary& last = boundaries_.back();
+            const double steps = std::round((predicted - gridStartPs_) / out_.stepPs) - static_cast<double>(last.step);
+            if (steps >= 0 && out_.leastStepPs > 0) {
+                earliest = last.timePs + steps * out_.leastStepPs;
+                latest = last.timePs + steps * out_.greatestStepPs;
+            }
+        }
+        out_.writeEndEarliestPs = std::min(earliest, predicted);
+        out_.writeEndLatestPs = std::max(latest, predicted);
     }
 
     void FindGlitches() {
@@ -635,8 +700,10 @@ private:
             return;
         }
         result.Raise(Status::Info);
-        const double captured = std::min(endPs_ - start, length);
-        if (endPs_ - start < length * 0.99) {
+        // A board whose samples come late has a longer read phase: all of
+        // the capture after the write phase is its.
+        const double captured = endPs_ - start;
+        if (captured < length * 0.99) {
             result.Raise(Status::Incomplete);
             result.details.push_back("the capture ends " + Seconds(captured) + " into the read phase");
         }

@@ -40,11 +40,22 @@ struct FaultMark {
 };
 
 struct CaptureAnalysis {
+    // Where the capture holds both lines to: its end, or earlier where the
+    // reader kept only the first changes of a busy line.
+    double endPs = 0;
     bool writePhaseFound = false;
     double firstStepPs = 0;  // may be before the capture starts
     double stepPs = 0;       // as measured
     std::size_t missingSteps = 0;
-    double writeEndPs = 0;   // where the lines are made inputs
+    double leastStepPs = 0;     // the shortest and longest step between two edges
+    double greatestStepPs = 0;
+    // Where the lines are made inputs: the edge that ends the last step. When
+    // the lines keep their level there, it is known only to lie between the
+    // earliest and latest times the step lengths allow, writeEndPs between.
+    double writeEndPs = 0;
+    double writeEndEarliestPs = 0;
+    double writeEndLatestPs = 0;
+    bool writeEndSeen = false;
     CheckResult writePhase{"write phase (capture)"};
     CheckResult period{"step period"};
     CheckResult glitches{"glitches"};

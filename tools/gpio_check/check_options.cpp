@@ -155,7 +155,7 @@ DESCRIPTION
     other than its pin shows a broken input path.
 
     A trace or capture that starts or ends mid-run is reported as cut off, not
-    as a fault of the board.
+    as a fault of the board, and so is a capture in which no run is found.
 
 OPTIONS
     --trace FILE
@@ -194,9 +194,11 @@ OPTIONS
     not start with '-'.
 
 EXIT STATUS
-    0   every check passed (or could only report, e.g. a cut-off input)
+    0   a whole run was seen, and every check ran and passed
     1   a fault of the board was found
     2   bad use, or an input that cannot be read
+    3   no fault found, but not a whole run: an input is cut off, or holds
+        no run of the program; the verdict line says what is missing
 
 EXAMPLES
     pxa-gpio-check --trace debug.txt

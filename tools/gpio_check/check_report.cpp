@@ -21,6 +21,33 @@ std::string VerdictLine(const std::string& subject, Status status, const std::st
     return head + text + "\n";
 }
 
+Status Worst(const std::vector<CheckResult>& checks) {
+    Status worst = Status::Ok;
+    for (const CheckResult& check : checks) {
+        if (static_cast<int>(check.status) > static_cast<int>(worst)) worst = check.status;
+    }
+    return worst;
+}
+
+std::string Overall(const std::vector<CheckResult>& checks) {
+    std::string faulty, missing;
+    for (const CheckResult& check : checks) {
+        if (check.status == Status::Fault) faulty += (faulty.empty() ? "" : ", ") + check.name;
+        if (check.status == Status::Incomplete) {
+            missing += (missing.empty() ? "" : "; ") + check.name + ": " + check.summary;
+        }
+    }
+    switch (Worst(checks)) {
+    case Status::Fault:
+        return VerdictLine("verdict", Status::Fault,
+                           "the board does not do what the program asks; found by: " + faulty +
+                               (missing.empty() ? "" : "; and not all was checked"));
+    case Status::Incomplete:
+        return VerdictLine("verdict", Status::Incomplete, "no fault found, but not a whole run: " + missing);
+    default: return VerdictLine("verdict", Status::Ok, "a whole run seen; every check ran and passed");
+    }
+}
+
 }  // namespace
 
 std::string RenderReport(const std::string& heading, const std::vector<CheckResult>& checks) {
@@ -53,6 +80,7 @@ std::string RenderReport(const std::string& heading, const std::vector<CheckResu
         report += VerdictLine(kLineNames[line], status, faults.empty() ? others : faults);
     }
     for (const CheckResult& check : checks) report += VerdictLine(check.name, check.status, check.summary);
+    report += Overall(checks);
     bool heading_done = false;
     for (const CheckResult& check : checks) {
         if (check.details.empty()) continue;
@@ -65,10 +93,11 @@ std::string RenderReport(const std::string& heading, const std::vector<CheckResu
 }
 
 int ExitCodeFor(const std::vector<CheckResult>& checks) {
-    for (const CheckResult& check : checks) {
-        if (check.status == Status::Fault) return 1;
+    switch (Worst(checks)) {
+    case Status::Fault: return kExitFault;
+    case Status::Incomplete: return kExitNotWhole;
+    default: return kExitGood;
     }
-    return 0;
 }
 
 }  // namespace gpio_check

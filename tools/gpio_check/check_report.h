@@ -11,9 +11,16 @@
 
 namespace gpio_check {
 
+// The exit codes: a script reading them is never told "all good" on too little.
+constexpr int kExitGood = 0;      // a whole run seen, every check ran and passed
+constexpr int kExitFault = 1;     // a fault of the board found
+constexpr int kExitBadUse = 2;    // bad use, or an input that cannot be read
+constexpr int kExitNotWhole = 3;  // no fault found, but an input is cut off or holds no run
+
+// Ends with a verdict line on the whole: what the exit code says, and what
+// is missing when it is not a whole run.
 std::string RenderReport(const std::string& heading, const std::vector<CheckResult>& checks);
 
-// 1 when any check found a fault of the board, else 0.
 int ExitCodeFor(const std::vector<CheckResult>& checks);
 
 }  // namespace gpio_check

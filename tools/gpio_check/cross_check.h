@@ -1,10 +1,13 @@
 #ifndef TOOLS_GPIO_CHECK_CROSS_CHECK_H
 #define TOOLS_GPIO_CHECK_CROSS_CHECK_H
 
-// The trace's samples against the captured pins: aligned on the end of the
-// write phase, each sample's reported level is held against the level the
-// analyser saw at its time. A line whose input path reads other than its
-// pin shows here, and nowhere else.
+// The trace's samples against the captured pins. The trace says what each
+// sample read but not when: on a board each sample comes 10 ms plus a timer
+// tick plus its printing after the one before. So a sample is held against
+// every time it can have been read: one after another, from the edge where
+// the lines are made inputs, each at least the asked 10 ms and at most
+// three times that after the one before. A line reads other than its pin
+// only when no such timing explains its samples.
 
 #include <vector>
 
@@ -13,14 +16,19 @@
 
 namespace gpio_check {
 
+// A board's samples come at most this many times the asked period apart.
+constexpr double kSlowestSampleFactor = 3;
+
 struct CrossCheck {
     CheckResult result{"trace against capture"};
     std::vector<FaultMark> marks;
+    // The sample period that puts every sample where the trace's changes
+    // meet the pins' edges: from low to high, 0 when the changes do not
+    // narrow it down.
+    double samplePeriodLowPs = 0;
+    double samplePeriodHighPs = 0;
 };
 
-// A sample's time is known to within 1 ms, plus whatever the measured step
-// period says each step adds; only samples whose pin holds one level for
-// all of that time are compared.
 CrossCheck CheckTraceAgainstCapture(const TraceCheck& trace, const Capture& capture,
                                     const CaptureAnalysis& analysis, const WritePlan& plan);
 

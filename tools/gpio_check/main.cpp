@@ -27,7 +27,7 @@
 
 namespace {
 
-constexpr int kBadUse = 2;
+constexpr int kBadUse = gpio_check::kExitBadUse;
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "pxa-gpio-check: %s\n", message.c_str());

@@ -76,14 +76,18 @@ public:
         return kPlotLeft + (kPlotRight - kPlotLeft) * static_cast<double>(timeUs) /
                                static_cast<double>(endUs_);
     }
-    // A round tick step giving at most 14 ticks.
+    // A round tick step (1, 2 or 5 times a power of ten, from 1 ms) giving
+    // at most 14 ticks, whatever the span.
     std::uint64_t TickStepUs() const {
-        for (std::uint64_t step : {1000ull, 2000ull, 5000ull, 10000ull, 20000ull, 50000ull, 100000ull,
-                                   200000ull, 500000ull, 1000000ull, 2000000ull, 5000000ull,
-                                   10000000ull, 20000000ull, 50000000ull}) {
-            if (endUs_ / step <= 14) return step;
+        for (std::uint64_t decade = 1000;; decade *= 10) {
+            for (std::uint64_t step : {decade, 2 * decade, 5 * decade}) {
+                if (endUs_ / step <= 14) return step;
+            }
         }
-        return 100000000ull;
+    }
+    // The time one pixel of the plot covers, at least 1 us.
+    std::uint64_t PixelUs() const {
+        return std::max<std::uint64_t>(1, static_cast<std::uint64_t>(static_cast<double>(endUs_) / (kPlotRight - kPlotLeft)));
     }
 
 private:
@@ -110,6 +114,28 @@ std::string PhaseBands(const RunPhases& phases, std::uint64_t endUs, std::size_t
     return svg;
 }
 
+// The changes a picture can show: in each pixel's time only the first and
+// the last, the pixels where more happened marked busy. However often a line
+// changes, a row has at most a few path segments a pixel.
+struct Thinned {
+    std::vector<LineChange> changes;
+    std::vector<LineChange> busy;  // pixels drawn full height, in the style of their last state
+};
+
+Thinned Thin(const std::vector<LineChange>& changes, std::uint64_t pixelUs) {
+    Thinned thinned;
+    for (std::size_t i = 0; i < changes.size();) {
+        const std::uint64_t pixel = changes[i].timeUs / pixelUs;
+        std::size_t last = i;
+        while (last + 1 < changes.size() && changes[last + 1].timeUs / pixelUs == pixel) ++last;
+        thinned.changes.push_back(changes[i]);
+        if (last > i) thinned.changes.push_back({changes[i].timeUs, changes[last].state});
+        if (last > i + 1) thinned.busy.push_back({changes[i].timeUs, changes[last].state});
+        i = last + 1;
+    }
+    return thinned;
+}
+
 std::string Waveform(const LineTrack& track, const std::string& caption, double rowTop,
                      const TimeScale& scale, std::uint64_t endUs) {
     const double high = rowTop + kHighOffset;
@@ -117,17 +143,22 @@ std::string Waveform(const LineTrack& track, const std::string& caption, double 
     const double middle = (high + low) / 2;
     std::string paths[kStyleCount];
     double previousY = 0;
-    for (std::size_t i = 0; i < track.changes.size(); ++i) {
-        const auto& change = track.changes[i];
-        const std::uint64_t untilUs = i + 1 < track.changes.size() ? track.changes[i + 1].timeUs : endUs;
+    const Thinned thinned = Thin(track.changes, scale.PixelUs());
+    const std::vector<LineChange>& changes = thinned.changes;
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+        const auto& change = changes[i];
+        const std::uint64_t untilUs = i + 1 < changes.size() ? changes[i + 1].timeUs : endUs;
         if (untilUs < change.timeUs) continue;
         const Style style = StyleOf(change.state);
         const double y = style == kUndriven ? middle : (change.state.level ? high : low);
         const double x = scale.X(change.timeUs);
         std::string& d = paths[style];
         if (i > 0 && y != previousY) d += "M" + Number(x) + " " + Number(previousY) + "V" + Number(y);
-        d += "M" + Number(x) + " " + Number(y) + "H" + Number(scale.X(untilUs));
+        if (untilUs > change.timeUs) d += "M" + Number(x) + " " + Number(y) + "H" + Number(scale.X(untilUs));
         previousY = y;
+    }
+    for (const LineChange& busy : thinned.busy) {
+        paths[StyleOf(busy.state)] += "M" + Number(scale.X(busy.timeUs)) + " " + Number(high) + "V" + Number(low);
     }
     std::string svg = Text(12, middle + 5, track.name, " class=\"line\"");
     if (!caption.empty()) svg += Text(12, middle + 19, caption, " class=\"caption\"");
@@ -141,10 +172,18 @@ std::string Waveform(const LineTrack& track, const std::string& caption, double 
     return svg;
 }
 
-std::string Marks(const std::vector<DiagramMark>& marks, const TimeScale& scale) {
+// Past this many marks the rest are counted, not drawn.
+constexpr std::size_t kMostMarks = 200;
+
+std::string Marks(const std::vector<DiagramMark>& marks, const TimeScale& scale, std::size_t rows) {
     std::string svg;
     std::vector<std::pair<std::size_t, std::string>> labelled;  // each label once a row
-    for (const DiagramMark& mark : marks) {
+    if (marks.size() > kMostMarks) {
+        svg += Text(kPlotLeft + 300, LegendY(rows) + 18,
+                    std::to_string(marks.size() - kMostMarks) + " more faults found, not drawn", " class=\"legend\"");
+    }
+    for (std::size_t m = 0; m < marks.size() && m < kMostMarks; ++m) {
+        const DiagramMark& mark = marks[m];
         const double top = kRowTop + kRowPitch * static_cast<double>(mark.row);
         const double x = scale.X(mark.fromUs);
         const double width = std::max(2.0, scale.X(mark.toUs) - x);
@@ -243,7 +282,7 @@ std::string RenderTimingDiagram(const TimingDiagram& diagram) {
         svg += Waveform(diagram.rows[t], caption, kRowTop + kRowPitch * static_cast<double>(t), scale,
                         diagram.endUs);
     }
-    svg += Marks(diagram.marks, scale);
+    svg += Marks(diagram.marks, scale, rows);
     svg += TimeAxis(scale, diagram.endUs, rows);
     svg += Legend(rows, !diagram.marks.empty());
     svg += "</svg>\n";
