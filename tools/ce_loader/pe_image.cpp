@@ -5,7 +5,7 @@
 namespace ce_loader {
 namespace {
 
-// Field offsets from the PE/COFF specification.
+// Field offsets as Microsoft documents the PE format.
 constexpr std::size_t kDosHeaderSize = 0x40;
 constexpr std::size_t kPeOffsetField = 0x3C;
 constexpr std::size_t kCoffHeaderSize = 20;
