@@ -39,16 +39,6 @@ std::uint32_t Address(const void* p) {
     return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p));
 }
 
-// Makes a new CP15 setting take effect before the next instruction.
-inline void CpWait() {
-    std::uint32_t scratch;
-    asm volatile(
-        "mrc p15, 0, %0, c2, c0, 0\n"
-        "mov %0, %0\n"
-        "sub pc, pc, #4\n"
-        : "=r"(scratch)::"memory");
-}
-
 // The table walk reads memory, not the data cache: push a changed
 // descriptor out of the cache and the write buffer before it is walked.
 inline void PublishDescriptor(const std::uint32_t* descriptor) {

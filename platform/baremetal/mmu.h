@@ -17,6 +17,17 @@ constexpr std::uint32_t kWindowAreaSize = 0x100000;
 
 void EnableMmu();
 
+// CPWAIT: makes a CP15 change (a mapping, a cache or TLB operation) take
+// effect before the next instruction is fetched.
+inline void CpWait() {
+    std::uint32_t scratch;
+    asm volatile(
+        "mrc p15, 0, %0, c2, c0, 0\n"
+        "mov %0, %0\n"
+        "sub pc, pc, #4\n"
+        : "=r"(scratch)::"memory");
+}
+
 // Maps [virtualAddress, +size) of the window area onto physical pages as
 // uncached, unbuffered device memory, or unmaps it again. Both keep the
 // table walk and the TLBs coherent with the change before they return.

@@ -1,5 +1,7 @@
 #include "code_memory.h"
 
+#include "mmu.h"
+
 namespace ce_loader {
 namespace {
 
@@ -15,13 +17,7 @@ void MakeCodeVisible(std::uint32_t address, std::uint32_t size) {
     asm volatile("mcr p15, 0, %0, c7, c10, 4" ::"r"(0) : "memory");  // drain the write buffer
     asm volatile("mcr p15, 0, %0, c7, c5, 0" ::"r"(0) : "memory");   // invalidate I-cache and BTB
     asm volatile("mcr p15, 0, %0, c7, c5, 6" ::"r"(0) : "memory");   // and the BTB explicitly
-    // CPWAIT: the invalidation has taken effect before the next fetch.
-    std::uint32_t scratch;
-    asm volatile(
-        "mrc p15, 0, %0, c2, c0, 0\n"
-        "mov %0, %0\n"
-        "sub pc, pc, #4\n"
-        : "=r"(scratch)::"memory");
+    board::CpWait();  // the invalidation has taken effect before the next fetch
 }
 
 }  // namespace ce_loader
