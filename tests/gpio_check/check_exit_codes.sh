@@ -96,6 +96,28 @@ expect 0 "trace against capture    ok" --trace "$dir/run.txt" --capture "$dir/ru
 expect 2 "not a VCD: a token of more than 4096 bytes: \x00\x00" \
   --capture <(head -n 4 "$dir/run.vcd"; cat /dev/zero)
 expect 3 "toggles 150000 times in 0.015 s: a clock or noise, not this exercise" --capture "$dir/clock.vcd"
+# A session from a pipe is spooled in a private directory, gone even when a
+# signal ends the checker while it reads.
+mkdir "$dir/tmp"
+mkfifo "$dir/session.fifo"
+(printf 'PK\003\004' && head -c 4096 /dev/zero && exec sleep 60) >"$dir/session.fifo" 2>/dev/null &
+writer=$!
+TMPDIR="$dir/tmp" "$check" --capture "$dir/session.fifo" >/dev/null 2>&1 &
+checker=$!
+for _ in $(seq 100); do [[ -n $(ls -A "$dir/tmp") ]] && break; sleep 0.1; done
+if [[ -z $(ls -A "$dir/tmp") ]]; then
+  echo "FAILED: no spooled session seen in $dir/tmp"
+  failures=$((failures + 1))
+fi
+kill -TERM "$checker"
+wait "$checker"
+kill "$writer" 2>/dev/null
+wait "$writer" 2>/dev/null
+if [[ -n $(ls -A "$dir/tmp") ]]; then
+  echo "FAILED: a signal left the spooled session behind: $(ls -AR "$dir/tmp")"
+  failures=$((failures + 1))
+fi
+rm -rf "$dir/tmp" "$dir/session.fifo"
 
 # Hostile traces. 36 000 register reports cut off before their "to" half (1 MB),
 # each read on its own rather than one inside the next.

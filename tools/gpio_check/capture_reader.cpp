@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "output_file.h"
+
 namespace gpio_check {
 namespace {
 
@@ -63,6 +65,7 @@ public:
         }
         dir_ = pattern;
         path_ = dir_ + "/session.sr";
+        hold_ = gpio_sim::HoldForRemovalOnSignal(path_, dir_);
         fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd_ < 0) {
             error = "cannot make " + path_ + ": " + std::strerror(errno);
@@ -98,6 +101,8 @@ public:
         fd_ = -1;
         if (!path_.empty()) ::unlink(path_.c_str());
         if (!dir_.empty()) ::rmdir(dir_.c_str());
+        gpio_sim::ReleaseFromRemovalOnSignal(hold_);
+        hold_ = -1;
         path_.clear();
         dir_.clear();
     }
@@ -105,6 +110,7 @@ public:
 private:
     std::string dir_, path_;
     int fd_ = -1;
+    int hold_ = -1;  // removed should a signal end the checker meanwhile
 };
 
 // libsigrok reads a session by its name, more than once: one from a pipe is

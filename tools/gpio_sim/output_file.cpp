@@ -16,13 +16,17 @@ namespace {
 
 // Paths the signal handler may unlink; a slot is in use while its first
 // byte is not 0. Fixed storage: a handler can neither allocate nor lock.
+// Beside each, the private directory it is the only file of, if any, which
+// goes after it.
 constexpr int kSlots = 8;
 char g_temporaries[kSlots][PATH_MAX];
+char g_directories[kSlots][PATH_MAX];
 
-int ClaimSlot(const std::string& path) {
-    if (path.size() >= PATH_MAX) return -1;
+int ClaimSlot(const std::string& path, const std::string& directory = "") {
+    if (path.empty() || path.size() >= PATH_MAX || directory.size() >= PATH_MAX) return -1;
     for (int i = 0; i < kSlots; ++i) {
         if (g_temporaries[i][0] == '\0') {
+            std::memcpy(g_directories[i], directory.c_str(), directory.size() + 1);
             std::memcpy(g_temporaries[i] + 1, path.c_str() + 1, path.size());
             g_temporaries[i][0] = path[0];  // publish last
             return i;
@@ -32,7 +36,9 @@ int ClaimSlot(const std::string& path) {
 }
 
 void ReleaseSlot(int slot) {
-    if (slot >= 0) g_temporaries[slot][0] = '\0';
+    if (slot < 0) return;
+    g_temporaries[slot][0] = '\0';
+    g_directories[slot][0] = '\0';
 }
 
 // Signals that end the process by default, and whose handling it can
@@ -48,8 +54,10 @@ bool EndsTheProcess(int signalNumber) {
 }
 
 extern "C" void RemoveTemporariesAndDie(int signalNumber) {
-    for (auto& path : g_temporaries) {
-        if (path[0] != '\0') unlink(path);
+    for (int i = 0; i < kSlots; ++i) {
+        if (g_temporaries[i][0] == '\0') continue;
+        unlink(g_temporaries[i]);
+        if (g_directories[i][0] != '\0') rmdir(g_directories[i]);
     }
     if (signalNumber == SIGPIPE) {
         static const char message[] =
@@ -286,6 +294,12 @@ bool FlushStandardOutput(std::string& error) {
     error = errno != 0 ? Describe("cannot write standard output", errno) : "cannot write standard output";
     return false;
 }
+
+int HoldForRemovalOnSignal(const std::string& file, const std::string& directory) {
+    return ClaimSlot(file, directory);
+}
+
+void ReleaseFromRemovalOnSignal(int hold) { ReleaseSlot(hold); }
 
 void RemoveTemporariesOnSignals() {
     for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {

@@ -78,6 +78,11 @@ bool FlushStandardOutput(std::string& error);
 // a message and exit code 2.
 void RemoveTemporariesOnSignals();
 
+// Another temporary file, and the private directory it is the only file of
+// (or ""), removed by that handler too while held. -1 when the table is full.
+int HoldForRemovalOnSignal(const std::string& file, const std::string& directory);
+void ReleaseFromRemovalOnSignal(int hold);
+
 // The calls that put an output on the disk and in place: every temporary is
 // synced before any is renamed, and each directory synced after its rename.
 // Replaceable so that a test can see their order.
