@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <cerrno>  // program_invocation_short_name (GNU)
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -60,9 +60,12 @@ extern "C" void RemoveTemporariesAndDie(int signalNumber) {
         if (g_directories[i][0] != '\0') rmdir(g_directories[i]);
     }
     if (signalNumber == SIGPIPE) {
+        // The tool's own name: pxa-gpio-sim and pxa-gpio-check both end here.
+        const char* program = program_invocation_short_name;
         static const char message[] =
-            "pxa-gpio-sim: cannot write: broken pipe (its reader went away); no output file written\n";
-        if (write(STDERR_FILENO, message, sizeof message - 1) < 0) {
+            ": cannot write: broken pipe (its reader went away); no output file written\n";
+        if (write(STDERR_FILENO, program, strlen(program)) < 0 ||
+            write(STDERR_FILENO, message, sizeof message - 1) < 0) {
             // Nowhere left to say it; the exit code does.
         }
         _exit(2);
