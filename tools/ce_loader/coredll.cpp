@@ -20,25 +20,6 @@ std::uint32_t AddressOf(Function* function) {
     return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(function));
 }
 
-void WriteText(const char* text) {
-    std::size_t length = 0;
-    while (text[length] != '\0') ++length;
-    board::UartWrite(text, length);
-}
-
-void WriteCount(std::uint32_t count, const char* what) {
-    char digits[11];
-    int at = 10;
-    digits[at] = '\0';
-    do {
-        digits[--at] = static_cast<char>('0' + count % 10);
-        count /= 10;
-    } while (count != 0);
-    WriteText(" ");
-    WriteText(digits + at);
-    WriteText(what);
-}
-
 }  // namespace
 }  // namespace ce_loader
 
@@ -98,6 +79,12 @@ void CheckedExitThread();
 
 namespace ce_loader {
 
+void WriteText(const char* text) {
+    std::size_t length = 0;
+    while (text[length] != '\0') ++length;
+    board::UartWrite(text, length);
+}
+
 const Export* CoreLibraryExports(std::size_t& count) {
     static const Export exports[] = {
         {"VirtualAlloc", AddressOf(&CheckedVirtualAlloc)},
@@ -121,9 +108,10 @@ void EndProgram(int status) {
     const std::uint32_t reservations = board::WindowSlotsInUse();
     const std::uint32_t blocks = LocalBlocksHeld();
     if (reservations != 0 || blocks != 0) {
-        WriteText("\r\nLoader: the program ended holding");
-        WriteCount(reservations, " reservation(s) and");
-        WriteCount(blocks, " LocalAlloc block(s)\r\n");
+        Refusal report;  // a bounded text builder
+        report.Add("\r\nLoader: the program ended holding ").AddDecimal(reservations);
+        report.Add(" reservation(s) and ").AddDecimal(blocks).Add(" LocalAlloc block(s)\r\n");
+        WriteText(report.Text());
         board::Exit(kExitLeftBehind);
     }
     board::Exit(status);

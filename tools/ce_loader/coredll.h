@@ -13,6 +13,9 @@
 
 namespace ce_loader {
 
+// Text on the FFUART, as the loader reports.
+void WriteText(const char* text);
+
 // The offered calls by name, at their addresses on this board.
 const Export* CoreLibraryExports(std::size_t& count);
 

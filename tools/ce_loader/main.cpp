@@ -8,7 +8,6 @@
 
 #include "code_memory.h"
 #include "coredll.h"
-#include "ffuart.h"
 #include "loader_memory.h"
 #include "pe_image.h"
 
@@ -30,16 +29,10 @@ std::uint8_t* At(std::uint32_t address) {
     return reinterpret_cast<std::uint8_t*>(static_cast<std::uintptr_t>(address));
 }
 
-void Write(const char* text) {
-    std::size_t length = 0;
-    while (text[length] != '\0') ++length;
-    board::UartWrite(text, length);
-}
-
 [[noreturn]] void Refuse(const char* reason) {
-    Write("Loader: the executable is refused: ");
-    Write(reason);
-    Write("\r\n");
+    ce_loader::WriteText("Loader: the executable is refused: ");
+    ce_loader::WriteText(reason);
+    ce_loader::WriteText("\r\n");
     ce_loader::EndProgram(kExitRefused);
 }
 
