@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <new>
 
 #include "debug_format.h"
 #include "ffuart.h"
@@ -52,3 +53,7 @@ void FreeObjectStorage(void* storage) noexcept {
 }
 
 }  // namespace platform
+
+// The tag object of the nothrow forms of new, which a C++ run-time library
+// would define; the board links none.
+const std::nothrow_t std::nothrow{};

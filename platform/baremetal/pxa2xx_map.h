@@ -16,6 +16,11 @@ namespace board {
 constexpr std::uint32_t kSdramBase = 0xA0000000;
 constexpr std::uint32_t kSdramSize = 32u << 20;
 
+// The GPIO unit: the one device a program maps into a window (VirtualCopy),
+// 64 KiB of registers.
+constexpr std::uint32_t kGpioBase = 0x40E00000;
+constexpr std::uint32_t kGpioSize = 0x10000;
+
 // Full-function UART, a 16550 with registers 4 bytes apart.
 constexpr std::uint32_t kFfuartBase = 0x40100000;
 constexpr std::uint32_t kUartRbrThr = 0x00;  // receive buffer / transmit holding

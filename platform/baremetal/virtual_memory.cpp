@@ -6,6 +6,7 @@
 
 #include "mmu.h"
 #include "platform.h"
+#include "pxa2xx_map.h"
 #include "virtual_memory.h"
 
 namespace platform {
@@ -15,6 +16,14 @@ constexpr std::uint32_t kSlotSize = 0x10000;
 constexpr std::uint32_t kSlotCount = board::kWindowAreaSize / kSlotSize;
 constexpr DWORD kDeviceMapping = PAGE_READWRITE | PAGE_NOCACHE | PAGE_PHYSICAL;
 constexpr std::uint32_t kLargestPhysicalPageNumber = 0xFFFFFFFFu >> 8;
+
+// Whether [physical, physical + size) lies inside a device a program may map:
+// a range over anything else (SDRAM, the board's own UART and timer, or no
+// device at all) is refused, as CE refuses a range no device holds.
+bool HoldsADevice(std::uint32_t physical, std::uint32_t size) {
+    return physical >= board::kGpioBase && size <= board::kGpioSize &&
+           physical - board::kGpioBase <= board::kGpioSize - size;
+}
 
 enum class Slot : std::uint8_t { kFree, kReserved, kMapped };
 Slot slots[kSlotCount];
@@ -55,7 +64,7 @@ BOOL VirtualCopy(LPVOID destination, LPVOID source, DWORD size, DWORD protect) {
         return 0;
     }
     const auto physical = static_cast<std::uint32_t>(pageNumber << 8);
-    if (physical % board::kPageSize != 0 || physical > 0xFFFFFFFFu - (size - 1)) return 0;
+    if (physical % board::kPageSize != 0 || !HoldsADevice(physical, size)) return 0;
     board::MapDevicePages(SlotBase(index), physical, size);
     slots[index] = Slot::kMapped;
     return 1;

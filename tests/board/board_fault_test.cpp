@@ -17,6 +17,7 @@
 #include "platform.h"
 #include "processor.h"
 #include "pxa2xx_map.h"
+#include "virtual_memory.h"
 
 using namespace platform;
 
@@ -27,6 +28,9 @@ constexpr DWORD kDevice = PAGE_READWRITE | PAGE_NOCACHE | PAGE_PHYSICAL;
 constexpr std::uint32_t kGpdr1 = 0x10;
 constexpr std::uint32_t kPageTranslationFault = 0x7;
 constexpr std::uint32_t kGpioUnit = 0x40E00000;
+// CE's values; the program itself never passes them.
+constexpr DWORD kMemCommit = 0x1000;
+constexpr DWORD kMemDecommit = 0x4000;
 
 // Descriptor fields, from the XScale core's MMU.
 constexpr std::uint32_t kDescriptorType = 0x3;
@@ -194,19 +198,41 @@ void CheckWindowLifetime() {
           L"mapping a released range is refused");
 }
 
+// What CE's kernel would refuse, refused by the board too: the Windows CE
+// executable runs on these calls (tools/ce_loader), so each is what stands
+// between a program's wrong call and a test that passes.
 void CheckRefusedRequests() {
     Check(VirtualAlloc(nullptr, kWindow + 1, MEM_RESERVE, PAGE_NOACCESS) == nullptr,
           L"oversized reservation is refused");
     Check(VirtualAlloc(nullptr, kWindow, MEM_RESERVE, PAGE_READWRITE) == nullptr,
           L"accessible reservation is refused");
+    Check(VirtualAlloc(nullptr, kWindow, kMemCommit, PAGE_NOACCESS) == nullptr &&
+              VirtualAlloc(nullptr, kWindow, kMemCommit | MEM_RESERVE, PAGE_NOACCESS) == nullptr,
+          L"committed memory is refused: a window is reserved only");
+    Check(VirtualAlloc(reinterpret_cast<LPVOID>(0x60000000), kWindow, MEM_RESERVE, PAGE_NOACCESS) == nullptr,
+          L"reservation at an address of the caller's choice is refused");
     LPVOID base = VirtualAlloc(nullptr, kWindow, MEM_RESERVE, PAGE_NOACCESS);
+    Check(board::WindowSlotsInUse() == 1, L"a reservation is counted as held");
     Check(VirtualCopy(base, PhysicalPages(0x40E00000), kWindow, PAGE_READWRITE | PAGE_PHYSICAL) == 0,
           L"cached device mapping is refused");
+    Check(VirtualCopy(base, reinterpret_cast<LPVOID>(0x40E00000), kWindow, PAGE_READWRITE | PAGE_NOCACHE) == 0,
+          L"mapping without PAGE_PHYSICAL is refused");
+    Check(VirtualCopy(base, PhysicalPages(0x40E00000), kWindow, kDevice & ~PAGE_READWRITE) == 0,
+          L"mapping without read-write access is refused");
     Check(VirtualCopy(base, PhysicalPages(0x40E00100), kWindow, kDevice) == 0,
           L"unaligned physical address is refused");
+    Check(VirtualCopy(base, PhysicalPages(0xA0000000), kWindow, kDevice) == 0 &&
+              VirtualCopy(base, PhysicalPages(0x40100000), 0x1000, kDevice) == 0,
+          L"mapping memory or a device other than the GPIO unit is refused");
+    Check(VirtualCopy(base, PhysicalPages(0x40E08000), kWindow, kDevice) == 0,
+          L"mapping past the end of the GPIO unit is refused");
     Check(VirtualCopy(static_cast<unsigned char*>(base) + 0x1000, PhysicalPages(0x40E00000), 0x1000, kDevice) == 0,
           L"mapping inside a reservation is refused");
-    VirtualFree(base, 0, MEM_RELEASE);
+    Check(VirtualFree(base, kWindow, MEM_RELEASE) == 0, L"release with a size is refused");
+    Check(VirtualFree(base, 0, kMemDecommit) == 0, L"decommit is refused: a window goes back whole");
+    Check(board::WindowSlotsInUse() == 1, L"a refused release keeps the reservation");
+    Check(VirtualFree(base, 0, MEM_RELEASE) == 1 && board::WindowSlotsInUse() == 0,
+          L"release leaves nothing held");
 
     LPVOID held[17];
     int count = 0;

@@ -177,4 +177,28 @@ TEST(CeExecutable, SoundFileIsRelocatedToItsRunAddressAndBoundByName) {
     EXPECT_EQ(image[0x3FFF], 0u);
 }
 
+// A file's raw size is rounded up to the file alignment and may well exceed
+// the section's virtual size; only the virtual size is the section's. Here
+// the last section's raw data runs 0x1000 bytes past the image: the bytes
+// past its virtual size stay zero and nothing past the image is written.
+TEST(CeExecutable, RawDataPastASectionsVirtualSizeIsNotCopied) {
+    Bytes file = SoundFile();
+    file.resize(kReloc + 0x2000, 0xAB);
+    Put32(file, kSections + 80 + 16, 0x2000);  // .reloc: raw size 0x2000, virtual size 0x100
+    std::vector<std::uint8_t> image(0x6000, 0xEE);  // the image, then room it must not touch
+    ce_loader::ImageLayout layout;
+    ce_loader::Refusal refusal;
+    ASSERT_TRUE(ce_loader::CheckHeaders(file.data(), file.size(), 0x4000, layout, refusal)) << refusal.Text();
+    ASSERT_TRUE(ce_loader::LoadImage(file.data(), file.size(), layout, image.data(), kRunAddress, kOffered, 2,
+                                     refusal))
+        << refusal.Text();
+    EXPECT_EQ(Get32(&image[0x3000]), 0x1000u);  // the section's own data is there
+    bool zeroPastTheSection = true;
+    for (std::size_t at = 0x3100; at < 0x4000; ++at) zeroPastTheSection = zeroPastTheSection && image[at] == 0;
+    EXPECT_TRUE(zeroPastTheSection);
+    bool untouchedPastTheImage = true;
+    for (std::size_t at = 0x4000; at < image.size(); ++at) untouchedPastTheImage = untouchedPastTheImage && image[at] == 0xEE;
+    EXPECT_TRUE(untouchedPastTheImage) << "bytes written past the image's end";
+}
+
 }  // namespace

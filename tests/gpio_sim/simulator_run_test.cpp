@@ -68,6 +68,13 @@ TEST(SimulatorRunTest, ReleasedLineReadsLowAgain) {
     }
 }
 
+// GCC 12 at -O2 and above reports -Wmaybe-uninitialized on the vectors
+// inside this table of aggregates, in the clean-up it generates for an
+// exception thrown while the table is being built: a false positive (every
+// element is initialised before any can be destroyed). Silenced for this test
+// alone, so that a Release build of the tests keeps -Werror everywhere else.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 // Both lines driven high from outside all along: where the processor drives
 // a line low, both drive it. Pattern 0 drives both low; GPIO33 is high in
 // patterns 2 and 3 only, GPIO80 in 1 and 3.
@@ -101,6 +108,7 @@ TEST(SimulatorRunTest, DrivingAgainstTheOutputsIsReportedAsContention) {
         for (unsigned value : ReadValues(result.trace)) EXPECT_EQ(value, c.sample) << c.board;
     }
 }
+#pragma GCC diagnostic pop
 
 TEST(SimulatorRunTest, RecordedLinesFollowThePatternsAtTheirExactTimes) {
     const SessionResult result = Simulate({{33, Drive::High, 62500000}});

@@ -5,6 +5,7 @@
 #include "board.h"
 #include "debug_format.h"
 #include "ffuart.h"
+#include "loader_memory.h"
 #include "local_heap.h"
 #include "platform.h"
 #include "virtual_memory.h"
@@ -12,8 +13,26 @@
 namespace ce_loader {
 namespace {
 
-bool virtualCopyRefused = false;
-bool virtualFreeRefused = false;
+// The calls refused by choice (loader_memory.h's kOptionRefuse* flags).
+std::uint32_t refusedCalls = 0;
+
+bool Refused(std::uint32_t option) { return (refusedCalls & option) != 0; }
+
+// A memory call the board would not honour: CE would have refused it too
+// (wrong type, protection, size or range, or nothing left). The program sees
+// the failure; the report says which call and arguments it was.
+void ReportRefusedCall(const char* call, std::uint32_t a0, std::uint32_t a1, std::uint32_t a2,
+                       std::uint32_t a3, int argumentCount) {
+    const std::uint32_t arguments[] = {a0, a1, a2, a3};
+    Refusal report;  // a bounded text builder
+    report.Add("\r\nLoader: ").Add(call).Add("(");
+    for (int i = 0; i < argumentCount; ++i) report.Add(i == 0 ? "0x" : ", 0x").AddHex(arguments[i]);
+    WriteText(report.Add(") refused\r\n").Text());
+}
+
+std::uint32_t Word(const void* pointer) {
+    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(pointer));
+}
 
 template <typename Function>
 std::uint32_t AddressOf(Function* function) {
@@ -32,18 +51,31 @@ using platform::LPVOID;
 
 // Each with the prototype CE documents; every argument is a 32-bit word in
 // r0-r3, as in the ARM procedure call standard this code is compiled for.
+// The board's VirtualAlloc, VirtualCopy and VirtualFree check every argument
+// as CE's kernel needs it (platform/baremetal/virtual_memory.cpp); a call
+// they refuse is reported here.
 LPVOID CeVirtualAlloc(LPVOID address, DWORD size, DWORD allocationType, DWORD protect) {
-    return platform::VirtualAlloc(address, size, allocationType, protect);
+    using namespace ce_loader;
+    if (Refused(kOptionRefuseVirtualAlloc)) return nullptr;
+    LPVOID base = platform::VirtualAlloc(address, size, allocationType, protect);
+    if (base == nullptr) ReportRefusedCall("VirtualAlloc", Word(address), size, allocationType, protect, 4);
+    return base;
 }
 
 BOOL CeVirtualCopy(LPVOID destination, LPVOID source, DWORD size, DWORD protect) {
-    if (ce_loader::virtualCopyRefused) return 0;
-    return platform::VirtualCopy(destination, source, size, protect);
+    using namespace ce_loader;
+    if (Refused(kOptionRefuseVirtualCopy)) return 0;
+    const BOOL mapped = platform::VirtualCopy(destination, source, size, protect);
+    if (!mapped) ReportRefusedCall("VirtualCopy", Word(destination), Word(source), size, protect, 4);
+    return mapped;
 }
 
 BOOL CeVirtualFree(LPVOID address, DWORD size, DWORD freeType) {
-    if (ce_loader::virtualFreeRefused) return 0;
-    return platform::VirtualFree(address, size, freeType);
+    using namespace ce_loader;
+    if (Refused(kOptionRefuseVirtualFree)) return 0;
+    const BOOL released = platform::VirtualFree(address, size, freeType);
+    if (!released) ReportRefusedCall("VirtualFree", Word(address), size, freeType, 0, 3);
+    return released;
 }
 
 void CeSleep(DWORD milliseconds) { platform::Sleep(milliseconds); }
@@ -54,9 +86,22 @@ void CeNKvDbgPrintfW(const char16_t* format, const std::uint32_t* args) {
     board::UartWrite(text, platform::FormatDebugMessage16(text, sizeof text, format, args));
 }
 
-void* CeLocalAlloc(DWORD flags, DWORD bytes) { return ce_loader::LocalAllocate(flags, bytes); }
+void* CeLocalAlloc(DWORD flags, DWORD bytes) {
+    using namespace ce_loader;
+    if (Refused(kOptionRefuseLocalAlloc)) return nullptr;
+    void* block = LocalAllocate(flags, bytes);
+    if (block == nullptr) ReportRefusedCall("LocalAlloc", flags, bytes, 0, 0, 2);
+    return block;
+}
 
-void* CeLocalFree(void* block) { return ce_loader::LocalRelease(block); }
+// CE's LocalFree returns null when it freed the block, the block itself when not.
+void* CeLocalFree(void* block) {
+    using namespace ce_loader;
+    if (Refused(kOptionRefuseLocalFree)) return block;
+    void* kept = LocalRelease(block);
+    if (kept != nullptr) ReportRefusedCall("LocalFree", Word(block), 0, 0, 0, 1);
+    return kept;
+}
 
 [[noreturn]] void CeExitThread(DWORD exitCode) { ce_loader::EndProgram(static_cast<int>(exitCode)); }
 
@@ -100,9 +145,7 @@ const Export* CoreLibraryExports(std::size_t& count) {
     return exports;
 }
 
-void RefuseVirtualCopy() { virtualCopyRefused = true; }
-
-void RefuseVirtualFree() { virtualFreeRefused = true; }
+void RefuseCalls(std::uint32_t options) { refusedCalls = options; }
 
 void EndProgram(int status) {
     const std::uint32_t reservations = board::WindowSlotsInUse();

@@ -8,6 +8,7 @@
 // as the end of the program.
 
 #include <cstddef>
+#include <cstdint>
 
 #include "pe_image.h"
 
@@ -19,10 +20,10 @@ void WriteText(const char* text);
 // The offered calls by name, at their addresses on this board.
 const Export* CoreLibraryExports(std::size_t& count);
 
-// Makes VirtualCopy fail, as on a kernel that refuses the mapping, or
-// VirtualFree fail and keep the reservation.
-void RefuseVirtualCopy();
-void RefuseVirtualFree();
+// Makes the calls named by `options` (loader_memory.h's kOptionRefuse*
+// flags) fail, as on a kernel that refuses them: VirtualFree and LocalFree
+// then keep what they were handed.
+void RefuseCalls(std::uint32_t options);
 
 // Exit status of a program that ended holding a reservation or a block.
 constexpr int kExitLeftBehind = 6;

@@ -19,11 +19,16 @@ constexpr std::uint32_t kRunAddress = 0xA0400000;
 constexpr std::uint32_t kImageRoom = 0x400000;
 
 // Options: a magic word, then flags. Memory that does not hold the magic
-// means no options.
+// means no options. Each flag makes one call fail, as a device may: the
+// program's handling of that failure is then what runs.
 constexpr std::uint32_t kOptionsMagic = 0x43454F50;  // "POEC" in memory
 constexpr std::uint32_t kOptionRefuseVirtualCopy = 1u << 0;
 // VirtualFree fails and keeps the reservation: the end-of-program check must see it.
 constexpr std::uint32_t kOptionRefuseVirtualFree = 1u << 1;
+constexpr std::uint32_t kOptionRefuseVirtualAlloc = 1u << 2;
+constexpr std::uint32_t kOptionRefuseLocalAlloc = 1u << 3;
+// LocalFree fails and keeps the block: the end-of-program check must see it.
+constexpr std::uint32_t kOptionRefuseLocalFree = 1u << 4;
 
 }  // namespace ce_loader
 

@@ -38,9 +38,7 @@ std::uint8_t* At(std::uint32_t address) {
 
 void ReadOptions() {
     const auto* options = reinterpret_cast<const volatile std::uint32_t*>(At(ce_loader::kOptionsAddress));
-    if (options[0] != ce_loader::kOptionsMagic) return;
-    if ((options[1] & ce_loader::kOptionRefuseVirtualCopy) != 0) ce_loader::RefuseVirtualCopy();
-    if ((options[1] & ce_loader::kOptionRefuseVirtualFree) != 0) ce_loader::RefuseVirtualFree();
+    if (options[0] == ce_loader::kOptionsMagic) ce_loader::RefuseCalls(options[1]);
 }
 
 }  // namespace
