@@ -64,6 +64,36 @@ def linker_view(elf, readelf):
     return absolute, entry - IMAGE_BASE
 
 
+def layout_faults(pe):
+    """What a loader reading the tables by the PE format's rules would trip
+    on, though pefile itself reads past it: relocation blocks that do not
+    end on 4 bytes (a block with an odd number of fixups needs a padding
+    entry), hint/name entries not on 2 bytes, and an import address table
+    directory that does not cover the table's null slot."""
+    faults = []
+    reloc = pe.OPTIONAL_HEADER.DATA_DIRECTORY[5]
+    at, end = reloc.VirtualAddress, reloc.VirtualAddress + reloc.Size
+    while at + 8 <= end:
+        page, size = struct.unpack("<II", pe.get_data(at, 8))
+        if size < 8 or size % 4:
+            faults.append("relocation block of page 0x%x is %d bytes, not a multiple of 4" % (page, size))
+            break
+        at += size
+    for library in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
+        for imp in library.imports:
+            if imp.hint_name_table_rva is not None and imp.hint_name_table_rva % 2:
+                faults.append("hint/name entry of %s at odd address 0x%x"
+                              % (imp.name.decode(), imp.hint_name_table_rva))
+    iat = pe.OPTIONAL_HEADER.DATA_DIRECTORY[12]
+    slots = sum(len(library.imports) for library in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []))
+    if slots and iat.Size != 4 * (slots + 1):
+        faults.append("import address table directory is %d bytes; %d slots and the null one take %d"
+                      % (iat.Size, slots, 4 * (slots + 1)))
+    elif slots and struct.unpack("<I", pe.get_data(iat.VirtualAddress + 4 * slots, 4))[0] != 0:
+        faults.append("import address table does not end with a null slot")
+    return faults
+
+
 def check_with_pefile(exe, elf, readelf):
     try:
         import pefile
@@ -120,6 +150,9 @@ def check_with_pefile(exe, elf, readelf):
     check(absolute and set(fixups) == absolute and len(fixups) == len(absolute),
           "%d base relocations, the linker wrote %d absolute addresses; missing %s"
           % (len(fixups), len(absolute), sorted(hex(a) for a in absolute - set(fixups))[:5]))
+
+    for fault in layout_faults(pe):
+        check(False, fault)
 
     # The trace text is CE's: UTF-16.
     check(TRACE_TEXT.encode("utf-16-le") in image, "no UTF-16 trace text in the image")

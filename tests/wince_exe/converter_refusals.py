@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """elf2pe on small programs linked here with arm-none-eabi-gcc: a good one is
-converted; each one with something PE cannot carry, or CE would not run, is
-refused with its reason, exit status 1, and no executable left behind.
+converted, and read by pefile its tables are laid out as the PE format
+wants them (it has a page with an odd number of fixups and import names of
+odd length); each one with something PE cannot carry, or CE would not run,
+and each damaged copy of the good one's ELF, is refused with its reason,
+exit status 1, and no executable left behind.
 
     converter_refusals.py SOURCE_DIR
 
@@ -9,10 +12,16 @@ Exits 77 (skipped) without arm-none-eabi-gcc, 1 when GPIO_REQUIRE_WINCE_CHECK=1.
 """
 import os
 import re
+import resource
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from check_pe_image import layout_faults  # noqa: E402  the readers' own checks
 
 GOOD = r"""
 extern void Sleep(unsigned long);
@@ -46,7 +55,84 @@ FAULTS = {
                            "int gProbe;\n"
                            "__attribute__((constructor)) static void Start(void) { gProbe = 1; }\n",
                            "", None),
+    # Relocated, it would no longer hold the constant it was meant to.
+    "absolute-word-outside-image": (r"the word at 0x[0-9a-f]+ holds 0x[0-9a-f]+, outside the image",
+                                    "", ".data\n.global Far\nFar: .word WinMain + 0x1000000\n", None),
 }
+
+# Damaged copies of the good program's ELF: (what is changed, expected message).
+SHT_REL, SHT_NOBITS, R_ARM_ABS32 = 9, 8, 2
+
+
+def elf_sections(elf):
+    shoff, = struct.unpack_from("<I", elf, 32)
+    shnum, shstrndx = struct.unpack_from("<HH", elf, 48)
+    headers = [shoff + 40 * i for i in range(shnum)]
+    names_at = struct.unpack_from("<I", elf, headers[shstrndx] + 16)[0]
+    sections = {}
+    for at in headers:
+        name, kind, _, _, offset, size, _, info = struct.unpack_from("<IIIIIIII", elf, at)
+        text = elf[names_at + name:elf.index(b"\0", names_at + name)].decode()
+        sections[text] = dict(header=at, kind=kind, offset=offset, size=size, info=info)
+    return sections
+
+
+def absolute_relocations(elf, sections):
+    """(section, [offsets in the file of its R_ARM_ABS32 entries]) of the first
+    relocation section of loaded code or data that has two or more."""
+    for name, s in sections.items():
+        if s["kind"] != SHT_REL or name.startswith((".rel.debug", ".rel.ARM")):
+            continue
+        entries = [s["offset"] + at for at in range(0, s["size"], 8)
+                   if struct.unpack_from("<I", elf, s["offset"] + at + 4)[0] & 0xFF == R_ARM_ABS32]
+        if len(entries) >= 2:
+            return s, entries
+    raise AssertionError("the good program has no relocation section with two absolute words")
+
+
+def damage(kind, elf):
+    elf = bytearray(elf)
+    sections = elf_sections(elf)
+    rel, entries = absolute_relocations(elf, sections)
+    if kind == "symbol-out-of-range":
+        info, = struct.unpack_from("<I", elf, entries[0] + 4)
+        struct.pack_into("<I", elf, entries[0] + 4, (0xFFFFFF << 8) | (info & 0xFF))
+    elif kind == "relocations-of-no-section":
+        struct.pack_into("<I", elf, rel["header"] + 28, 0xFFFF)
+    elif kind == "one-word-relocated-twice":
+        elf[entries[1]:entries[1] + 8] = elf[entries[0]:entries[0] + 8]
+    elif kind == "4-GiB-of-zeros":  # the data section made NOBITS of 4 GiB less a page
+        data = sections[".data"]["header"]
+        struct.pack_into("<I", elf, data + 4, SHT_NOBITS)
+        struct.pack_into("<I", elf, data + 20, 0xFFFFF000)
+    elif kind == "section-headers-of-no-size":
+        struct.pack_into("<H", elf, 46, 0)
+    elif kind == "section-past-the-file":
+        struct.pack_into("<I", elf, sections[".text"]["header"] + 16, len(elf))
+    return bytes(elf)
+
+
+DAMAGED = {
+    "symbol-out-of-range": r"relocation at 0x[0-9a-f]+ names symbol 16777215; the table has \d+",
+    "relocations-of-no-section": r"apply to section 65535, which does not exist",
+    "one-word-relocated-twice": r"two relocations of the word at 0x[0-9a-f]+",
+    "4-GiB-of-zeros": r"the image would be larger than the 32 MiB of a CE process",
+    "section-headers-of-no-size": r"section header size 0 is not 40",
+    "section-past-the-file": r"section \d+ \(\.text\) runs past the end of the file",
+}
+# The converter may take this much memory on any input (address space,
+# Python included): a size read from the file must be checked before it is allocated.
+CONVERTER_MEMORY = 256 << 20
+# 196608 absolute words on 6144 pages (24 MiB): linked and converted in
+# well under this bound, about 2 s; when every relocation was sorted again
+# for each page, the conversion alone took about 40 s.
+MANY_RELOCATIONS = ".data\n.global Many\nMany:\n.rept 6144\n.rept 32\n.word WinMain\n.endr\n" \
+                   ".balign 4096\n.endr\n"
+MANY_RELOCATIONS_SECONDS = 20
+
+
+def limit_memory():
+    resource.setrlimit(resource.RLIMIT_AS, (CONVERTER_MEMORY, CONVERTER_MEMORY))
 
 
 def missing(message):
@@ -81,10 +167,13 @@ def main(argv):
                             os.path.join(wince, "entry.S"), os.path.join(wince, "coredll_imports.S"),
                             os.path.join(work, "program.c"), os.path.join(work, "extra.S"),
                             "-o", elf], check=True)
+            return convert(elf, exe)
+
+        def convert(elf, exe):
             with open(exe, "wb") as f:
                 f.write(b"stale")  # a refused conversion must not leave this behind
             result = subprocess.run([sys.executable, converter, elf, exe], capture_output=True,
-                                    text=True)
+                                    text=True, preexec_fn=limit_memory)
             return result, exe
 
         result, exe = build_and_convert("good", "", "", None)
@@ -92,17 +181,27 @@ def main(argv):
             print("FAIL  good program not converted: %s" % result.stderr.strip())
             failures += 1
         else:
-            print("ok    good program converted")
+            failures += check_layout(exe)
+        good_elf = open(os.path.join(work, "good.elf"), "rb").read()
+        for name, expected in DAMAGED.items():
+            elf = os.path.join(work, name + ".elf")
+            with open(elf, "wb") as f:
+                f.write(damage(name, good_elf))
+            result, exe = convert(elf, os.path.join(work, name + ".exe"))
+            failures += judge_refusal(name, expected, result, exe)
+
+        started = time.monotonic()
+        result, exe = build_and_convert("many-relocations", "", MANY_RELOCATIONS, None)
+        seconds = time.monotonic() - started
+        if result.returncode != 0 or seconds > MANY_RELOCATIONS_SECONDS:
+            print("FAIL  196608 relocations on 6144 pages: status %d in %.1f s, %s"
+                  % (result.returncode, seconds, result.stderr.strip()))
+            failures += 1
+        else:
+            print("ok    196608 relocations on 6144 pages converted (%.1f s with the link)" % seconds)
         for name, (expected, c_extra, asm_extra, script_change) in FAULTS.items():
             result, exe = build_and_convert(name, c_extra, asm_extra, script_change)
-            if result.returncode != 1 or not re.search(expected, result.stderr):
-                print("FAIL  %s: status %d, %s" % (name, result.returncode, result.stderr.strip()))
-                failures += 1
-            elif os.path.exists(exe):
-                print("FAIL  %s: refused, but an executable was left behind" % name)
-                failures += 1
-            else:
-                print("ok    %s refused: %s" % (name, result.stderr.strip()))
+            failures += judge_refusal(name, expected, result, exe)
         # Not the program's kind of ELF at all: the host's own.
         host = subprocess.run([sys.executable, converter, sys.executable, os.path.join(work, "host.exe")],
                               capture_output=True, text=True)
@@ -112,6 +211,40 @@ def main(argv):
         else:
             print("ok    host ELF refused: %s" % host.stderr.strip())
     return 1 if failures else 0
+
+
+def judge_refusal(name, expected, result, exe):
+    if result.returncode != 1 or not re.search(expected, result.stderr):
+        print("FAIL  %s: status %d, %s" % (name, result.returncode, result.stderr.strip()))
+        return 1
+    if os.path.exists(exe) or os.path.exists(exe + ".tmp"):
+        print("FAIL  %s: refused, but an executable was left behind" % name)
+        return 1
+    print("ok    %s refused: %s" % (name, result.stderr.strip()))
+    return 0
+
+
+def check_layout(exe):
+    """The good program's tables as pefile reads them, and proof that it has
+    what would show a layout fault: an odd number of fixups on a page and a
+    hint/name entry of odd length."""
+    try:
+        import pefile
+    except ImportError:
+        missing("python3 module pefile for %s (Debian: apt-get install python3-pefile)" % sys.executable)
+    pe = pefile.PE(exe)
+    faults = layout_faults(pe)
+    blocks = getattr(pe, "DIRECTORY_ENTRY_BASERELOC", [])
+    if not any(len([e for e in b.entries if e.type != 0]) % 2 for b in blocks):
+        faults.append("no page has an odd number of fixups: the block padding goes untried")
+    names = [imp.name for library in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []) for imp in library.imports]
+    if not any(name and len(name) % 2 == 0 for name in names[:-1]):
+        faults.append("no hint/name entry of odd length before the last: their alignment goes untried")
+    for fault in faults:
+        print("FAIL  good program: %s" % fault)
+    if not faults:
+        print("ok    good program converted; its tables laid out as the PE format wants")
+    return len(faults)
 
 
 if __name__ == "__main__":

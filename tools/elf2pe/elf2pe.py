@@ -7,8 +7,9 @@ The ELF comes from gcc-arm-none-eabi linked at the image base with
 --emit-relocs (platform/wince/pe_image.ld). Each allocated ELF section
 becomes a page-aligned PE section; every R_ARM_ABS32 becomes a HIGHLOW base
 relocation; the __imp_<name> slots become the import address table of
-COREDLL.dll, imported by name. Whatever cannot be represented is refused with
-a message and exit status 1, and no output file is written.
+COREDLL.dll, imported by name. Whatever cannot be represented, and any ELF
+that cannot be read whole, is refused with a message and exit status 1, and
+no output file is left (an earlier one of that name is removed).
 """
 import os
 import struct
@@ -26,6 +27,10 @@ DLL_NAME = b"COREDLL.dll"
 COREDLL_EXPORTS = {"VirtualAlloc", "VirtualCopy", "VirtualFree", "Sleep", "NKvDbgPrintfW",
                    "LocalAlloc", "LocalFree", "ExitThread"}
 IAT_PREFIX = "__imp_"
+# A CE 4.0 process has a 32 MiB slot; an image larger than that cannot run,
+# and is refused before any memory is taken for it.
+LARGEST_IMAGE = 32 << 20
+ELF_SECTION_HEADER_SIZE = 40
 
 SHF_WRITE, SHF_ALLOC, SHF_EXECINSTR = 0x1, 0x2, 0x4
 SHT_SYMTAB, SHT_RELA, SHT_NOBITS, SHT_REL = 2, 4, 8, 9
@@ -48,33 +53,51 @@ def align(value, to):
 
 
 def read_elf(data):
-    if data[:4] != b"\x7fELF" or data[4] != 1 or data[5] != 1:
+    if len(data) < 52 or data[:4] != b"\x7fELF" or data[4] != 1 or data[5] != 1:
         raise Refused("not a 32-bit little-endian ELF file")
     (e_type, e_machine, _, e_entry, _, e_shoff, _, _, _, _, e_shentsize, e_shnum,
      e_shstrndx) = struct.unpack_from("<HHIIIIIHHHHHH", data, 16)
     if e_type != 2 or e_machine != 40:
         raise Refused("not an ARM executable (ELF type %d, machine %d)" % (e_type, e_machine))
+    if e_shentsize != ELF_SECTION_HEADER_SIZE:
+        raise Refused("section header size %d is not %d" % (e_shentsize, ELF_SECTION_HEADER_SIZE))
+    if e_shoff + e_shnum * e_shentsize > len(data):
+        raise Refused("section headers run past the end of the file")
+    if e_shstrndx >= e_shnum:
+        raise Refused("section name table %d does not exist" % e_shstrndx)
+    view = memoryview(data)  # sections' data as views of the file: nothing is copied
     sections = []
     for i in range(e_shnum):
         fields = struct.unpack_from("<IIIIIIIIII", data, e_shoff + i * e_shentsize)
         sections.append(dict(zip(("name", "type", "flags", "addr", "offset", "size", "link",
                                   "info", "addralign", "entsize"), fields)))
     names = sections[e_shstrndx]
-    for s in sections:
+    for i, s in enumerate(sections):
         s["name"] = cstring(data, names["offset"] + s["name"])
-        s["data"] = b"" if s["type"] == SHT_NOBITS else data[s["offset"]:s["offset"] + s["size"]]
+        if s["type"] == SHT_NOBITS:
+            s["data"] = b""
+        elif s["offset"] + s["size"] > len(data):
+            raise Refused("section %d (%s) runs past the end of the file" % (i, s["name"]))
+        else:
+            s["data"] = view[s["offset"]:s["offset"] + s["size"]]
     return e_entry, sections
 
 
 def cstring(data, at):
-    return data[at:data.index(b"\0", at)].decode("ascii", "replace")
+    end = data.find(b"\0", at)
+    if at >= len(data) or end < 0:
+        raise Refused("a name at file offset 0x%x runs past the end of the file" % at)
+    return bytes(data[at:end]).decode("ascii", "replace")
 
 
 def symbols(sections):
     table = next((s for s in sections if s["type"] == SHT_SYMTAB), None)
     if table is None:
         raise Refused("no symbol table: link without stripping")
-    strings = sections[table["link"]]["data"]
+    if table["link"] >= len(sections):
+        raise Refused("the symbol table's names are in section %d, which does not exist"
+                      % table["link"])
+    strings = bytes(sections[table["link"]]["data"])
     result = []
     for at in range(0, len(table["data"]), 16):
         name, value, _, info, _, shndx = struct.unpack_from("<IIIBBH", table["data"], at)
@@ -104,6 +127,10 @@ def convert(data):
             raise Refused("section %s at 0x%x overlaps the headers or the section before it"
                           % (s["name"], s["addr"]))
         end = align(s["addr"] + s["size"], SECTION_ALIGNMENT)
+        # Checked before the image is allocated: a damaged size must not take the memory.
+        if end - IMAGE_BASE > LARGEST_IMAGE:
+            raise Refused("section %s ends at 0x%x: the image would be larger than the %d MiB "
+                          "of a CE process" % (s["name"], end, LARGEST_IMAGE >> 20))
     image = bytearray(end - IMAGE_BASE)
     for s in loaded:
         image[s["addr"] - IMAGE_BASE:s["addr"] - IMAGE_BASE + len(s["data"])] = s["data"]
@@ -112,21 +139,29 @@ def convert(data):
         return any(s["addr"] <= address < s["addr"] + s["size"] for s in loaded)
 
     # Base relocations: every absolute address the linker wrote into the image.
-    fixups = []
-    by_index = {i: s for i, s in enumerate(sections)}
+    fixups = set()
     for rel in sections:
-        if rel["type"] == SHT_RELA and by_index[rel["info"]]["flags"] & SHF_ALLOC:
-            raise Refused("RELA relocations in %s are not ARM's" % rel["name"])
-        if rel["type"] != SHT_REL or not by_index[rel["info"]]["flags"] & SHF_ALLOC:
+        if rel["type"] not in (SHT_REL, SHT_RELA):
             continue
-        for at in range(0, len(rel["data"]), 8):
+        if rel["info"] >= len(sections):
+            raise Refused("relocations in %s apply to section %d, which does not exist"
+                          % (rel["name"], rel["info"]))
+        target = sections[rel["info"]]
+        if not target["flags"] & SHF_ALLOC:
+            continue
+        if rel["type"] == SHT_RELA:
+            raise Refused("RELA relocations in %s are not ARM's" % rel["name"])
+        for at in range(0, len(rel["data"]) - len(rel["data"]) % 8, 8):
             offset, info = struct.unpack_from("<II", rel["data"], at)
             kind, sym = info & 0xFF, info >> 8
             if kind in PC_RELATIVE or kind == R_ARM_NONE:
                 continue
             if kind != R_ARM_ABS32:
                 raise Refused("relocation type %d at 0x%x in %s cannot be represented in PE"
-                              % (kind, offset, by_index[rel["info"]]["name"]))
+                              % (kind, offset, target["name"]))
+            if sym >= len(syms):
+                raise Refused("relocation at 0x%x names symbol %d; the table has %d"
+                              % (offset, sym, len(syms)))
             if not inside(offset) or not inside(offset + 3):
                 raise Refused("relocation at 0x%x is outside the image" % offset)
             if syms[sym][3] == 0xFFF1:  # against an absolute value: not an image address
@@ -134,7 +169,10 @@ def convert(data):
             value = struct.unpack_from("<I", image, offset - IMAGE_BASE)[0]
             if not IMAGE_BASE <= value <= IMAGE_BASE + len(image):
                 raise Refused("the word at 0x%x holds 0x%x, outside the image" % (offset, value))
-            fixups.append(offset - IMAGE_BASE)
+            if offset - IMAGE_BASE in fixups:
+                # Two HIGHLOW entries for one word: a loader would add the delta twice.
+                raise Refused("two relocations of the word at 0x%x" % offset)
+            fixups.add(offset - IMAGE_BASE)
 
     # The import address table: the __imp_ slots, contiguous, null-terminated.
     slots = sorted((value, name[len(IAT_PREFIX):]) for name, value, _, shndx in syms
@@ -168,8 +206,10 @@ def convert(data):
         idata = bytearray()
     reloc_rva = align(idata_rva + len(idata), SECTION_ALIGNMENT)
     reloc = bytearray()
-    for page in sorted({f & ~0xFFF for f in fixups}):
-        entries = [0x3000 | (f & 0xFFF) for f in sorted(fixups) if f & ~0xFFF == page]
+    pages = {}  # the fixups grouped by page once, in address order
+    for f in sorted(fixups):
+        pages.setdefault(f & ~0xFFF, []).append(0x3000 | (f & 0xFFF))
+    for page, entries in pages.items():
         entries += [0] * (len(entries) % 2)  # blocks end on 4 bytes
         reloc += struct.pack("<II", page, 8 + 2 * len(entries))
         reloc += struct.pack("<%dH" % len(entries), *entries)
@@ -233,20 +273,28 @@ def main(argv):
     if len(argv) != 3:
         print("usage: elf2pe.py PROGRAM.elf PROGRAM.exe", file=sys.stderr)
         return 2
+    temporary = argv[2] + ".tmp"
     try:
         with open(argv[1], "rb") as f:
             pe = convert(f.read())
-    except (Refused, OSError, struct.error, ValueError, IndexError) as error:
-        print("elf2pe: %s: %s" % (argv[1], error), file=sys.stderr)
-        # No stale executable left to be taken for this one.
-        if os.path.exists(argv[2]):
-            os.remove(argv[2])
-        return 1
-    temporary = argv[2] + ".tmp"
-    with open(temporary, "wb") as f:
-        f.write(pe)
-    os.replace(temporary, argv[2])
+        with open(temporary, "wb") as f:
+            f.write(pe)
+        os.replace(temporary, argv[2])
+    except (Refused, OSError, MemoryError) as error:
+        return refuse(argv, error)
+    except (struct.error, LookupError, ValueError, OverflowError) as error:
+        # A field that points past what the file holds, read before a check caught it.
+        return refuse(argv, "damaged ELF file (%s: %s)" % (type(error).__name__, error))
     return 0
+
+
+def refuse(argv, error):
+    print("elf2pe: %s: %s" % (argv[1], error), file=sys.stderr)
+    # No stale executable left to be taken for this one, and no half-written one.
+    for path in (argv[2], argv[2] + ".tmp"):
+        if os.path.lexists(path):
+            os.remove(path)
+    return 1
 
 
 if __name__ == "__main__":
