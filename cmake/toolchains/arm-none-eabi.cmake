@@ -1,5 +1,8 @@
 # Cross build for the XScale core (ARMv5TE) of the PXA27x, bare metal:
-# Debian's gcc-arm-none-eabi and libstdc++-arm-none-eabi-newlib.
+# Debian's gcc-arm-none-eabi, with the C++ headers of
+# libstdc++-arm-none-eabi-dev (found through libnewlib-dev's include
+# directory, which also holds the C headers <cstring> and <cstdint> include).
+# No C or C++ library is linked (see platform/baremetal).
 set(CMAKE_SYSTEM_NAME Generic)
 set(CMAKE_SYSTEM_PROCESSOR arm)
 
