@@ -43,6 +43,8 @@ public:
         return length_;
     }
 
+    bool Full() const { return full_; }
+
 private:
     char* out_;
     std::size_t capacity_;
@@ -50,12 +52,51 @@ private:
     bool full_ = false;
 };
 
-void PutPadding(Utf8Writer& writer, unsigned count, char fill) {
+// Wide text: UTF-16 where wchar_t is 2 bytes (Windows CE), code points where
+// it is 4. Cut, like the UTF-8 writer, at a whole character.
+class WideWriter {
+public:
+    WideWriter(wchar_t* out, std::size_t capacity) : out_(out), capacity_(capacity) {}
+
+    void PutCodePoint(std::uint32_t cp) {
+        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+        wchar_t units[2];
+        std::size_t n = 0;
+        if (sizeof(wchar_t) == 2 && cp >= 0x10000) {
+            units[n++] = static_cast<wchar_t>(0xD800 + ((cp - 0x10000) >> 10));
+            units[n++] = static_cast<wchar_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            units[n++] = static_cast<wchar_t>(cp);
+        }
+        if (full_ || length_ + n + 1 > capacity_) {
+            full_ = true;
+            return;
+        }
+        for (std::size_t i = 0; i < n; ++i) out_[length_++] = units[i];
+    }
+
+    std::size_t Finish() {
+        if (capacity_ > 0) out_[length_] = L'\0';
+        return length_;
+    }
+
+    bool Full() const { return full_; }
+
+private:
+    wchar_t* out_;
+    std::size_t capacity_;
+    std::size_t length_ = 0;
+    bool full_ = false;
+};
+
+template <typename Writer>
+void PutPadding(Writer& writer, unsigned count, char fill) {
     for (unsigned i = 0; i < count; ++i) writer.PutCodePoint(static_cast<unsigned char>(fill));
 }
 
 // Writes `digits` (most significant first) with sign, width and flags applied.
-void PutField(Utf8Writer& writer, const char* digits, unsigned digitCount, bool negative,
+template <typename Writer>
+void PutField(Writer& writer, const char* digits, unsigned digitCount, bool negative,
               unsigned width, bool zeroPad, bool leftAlign) {
     const unsigned length = digitCount + (negative ? 1u : 0u);
     const unsigned padding = width > length ? width - length : 0;
@@ -66,7 +107,8 @@ void PutField(Utf8Writer& writer, const char* digits, unsigned digitCount, bool 
     if (leftAlign) PutPadding(writer, padding, ' ');
 }
 
-void PutNumber(Utf8Writer& writer, std::uint32_t magnitude, bool negative, unsigned base,
+template <typename Writer>
+void PutNumber(Writer& writer, std::uint32_t magnitude, bool negative, unsigned base,
                bool upper, unsigned width, bool zeroPad, bool leftAlign) {
     const char* symbols = upper ? "0123456789ABCDEF" : "0123456789abcdef";
     char reversed[10];
@@ -80,7 +122,9 @@ void PutNumber(Utf8Writer& writer, std::uint32_t magnitude, bool negative, unsig
     PutField(writer, digits, count, negative, width, zeroPad, leftAlign);
 }
 
-// Integer arguments as a C variadic call passes them.
+// Arguments as a C variadic call passes them: 32-bit integers, and text of
+// the format's own character type for %s.
+template <typename Char>
 class VaListArguments {
 public:
     explicit VaListArguments(std::va_list args) { va_copy(args_, args); }
@@ -88,19 +132,10 @@ public:
     VaListArguments(const VaListArguments&) = delete;
     VaListArguments& operator=(const VaListArguments&) = delete;
     std::uint32_t Next() { return va_arg(args_, unsigned int); }
+    const Char* NextText() { return va_arg(args_, const Char*); }
 
 private:
     std::va_list args_;
-};
-
-// Windows CE's va_list: a plain pointer to the 32-bit arguments in order.
-class PointerArguments {
-public:
-    explicit PointerArguments(const std::uint32_t* next) : next_(next) {}
-    std::uint32_t Next() { return *next_++; }
-
-private:
-    const std::uint32_t* next_;
 };
 
 // The code point at `p`, advancing past it: UTF-16 surrogate pairs are one
@@ -118,9 +153,15 @@ std::uint32_t NextCodePoint(const Char*& p) {
     return cp;
 }
 
-template <typename Char, typename Arguments>
-std::size_t Format(char* out, std::size_t capacity, const Char* format, Arguments& args) {
-    Utf8Writer writer(out, capacity);
+template <typename Char, typename Writer>
+void PutText(Writer& writer, const Char* text) {
+    static const Char kNull[] = {'(', 'n', 'u', 'l', 'l', ')', 0};
+    const Char* p = text != nullptr ? text : kNull;
+    while (*p != 0 && !writer.Full()) writer.PutCodePoint(NextCodePoint(p));
+}
+
+template <typename Char, typename Writer>
+std::size_t Format(Writer& writer, const Char* format, VaListArguments<Char>& args) {
     const Char* p = format;
     while (*p != 0) {
         if (*p != '%') {
@@ -161,6 +202,10 @@ std::size_t Format(char* out, std::size_t capacity, const Char* format, Argument
             PutNumber(writer, args.Next(), false, 16, *p == 'X', width, zeroPad, leftAlign);
             ++p;
             break;
+        case 's':
+            PutText(writer, args.NextText());
+            ++p;
+            break;
         case '%':
             writer.PutCodePoint('%');
             ++p;
@@ -179,14 +224,23 @@ std::size_t Format(char* out, std::size_t capacity, const Char* format, Argument
 
 std::size_t FormatDebugMessage(char* out, std::size_t capacity, const wchar_t* format,
                                std::va_list args) {
-    VaListArguments arguments(args);
-    return Format(out, capacity, format, arguments);
+    Utf8Writer writer(out, capacity);
+    VaListArguments<wchar_t> arguments(args);
+    return Format(writer, format, arguments);
+}
+
+std::size_t FormatDebugMessageWide(wchar_t* out, std::size_t capacity, const wchar_t* format,
+                                   std::va_list args) {
+    WideWriter writer(out, capacity);
+    VaListArguments<wchar_t> arguments(args);
+    return Format(writer, format, arguments);
 }
 
 std::size_t FormatDebugMessage16(char* out, std::size_t capacity, const char16_t* format,
-                                 const std::uint32_t* args) {
-    PointerArguments arguments(args);
-    return Format(out, capacity, format, arguments);
+                                 std::va_list args) {
+    Utf8Writer writer(out, capacity);
+    VaListArguments<char16_t> arguments(args);
+    return Format(writer, format, arguments);
 }
 
 }  // namespace platform

@@ -55,7 +55,8 @@ TEST(DebugFormatTest, TextPassesThroughExactly) {
 }
 
 TEST(DebugFormatTest, UnknownConversionsAreShownAndConsumeNothing) {
-    EXPECT_EQ(Render(L"%s %i", 7), "%s 7");
+    EXPECT_EQ(Render(L"%q %i", 7), "%q 7");
+    EXPECT_EQ(Render(L"%s and %i", L"text", 7), "text and 7");
     EXPECT_EQ(Render(L"%08q", 7), "%08q");
     EXPECT_EQ(Render(L"end %"), "end %");
     EXPECT_EQ(Render(L"end %08"), "end %08");
@@ -81,17 +82,47 @@ TEST(DebugFormatTest, OutputIsCutSafelyAtWholeCharacters) {
     EXPECT_EQ(untouched, 'x');
 }
 
-// A Windows CE caller: 16-bit text and a pointer to its 32-bit arguments.
-TEST(DebugFormatTest, CeCallersTextAndArgumentsRenderAsTheNativeOnes) {
-    const std::uint32_t args[] = {0x60000000u, static_cast<std::uint32_t>(-42), 7u};
+std::string Render16(const char16_t* format, ...) {
     char buffer[64];
-    const std::size_t length =
-        platform::FormatDebugMessage16(buffer, sizeof buffer, u"mapped to: 0x%08x %i %u\r\n", args);
-    EXPECT_EQ(std::string(buffer, length), "mapped to: 0x60000000 -42 7\r\n");
+    std::va_list args;
+    va_start(args, format);
+    const std::size_t length = platform::FormatDebugMessage16(buffer, sizeof buffer, format, args);
+    va_end(args);
+    return std::string(buffer, length);
+}
+
+// A Windows CE caller (the loader's NKDbgPrintfW): 16-bit text, %s of 16-bit text.
+TEST(DebugFormatTest, CeCallersTextAndArgumentsRenderAsTheNativeOnes) {
+    EXPECT_EQ(Render16(u"mapped to: 0x%08x %i %u\r\n", 0x60000000u, -42, 7u), "mapped to: 0x60000000 -42 7\r\n");
+    EXPECT_EQ(Render16(u"%s", u"Writing 0x03\r"), "Writing 0x03\r");
     // One character from a surrogate pair; a lone one is replaced.
-    EXPECT_EQ(std::string(buffer, platform::FormatDebugMessage16(buffer, sizeof buffer,
-                                                                 u"\U0001F600 \xD800.", args)),
-              "\xf0\x9f\x98\x80 \xef\xbf\xbd.");
+    EXPECT_EQ(Render16(u"\U0001F600 \xD800.%s", u"\U0001F600\xDC00"), "\xf0\x9f\x98\x80 \xef\xbf\xbd.\xf0\x9f\x98\x80\xef\xbf\xbd");
+}
+
+std::wstring RenderWide(std::size_t capacity, const wchar_t* format, ...) {
+    wchar_t buffer[256];
+    std::va_list args;
+    va_start(args, format);
+    const std::size_t length = platform::FormatDebugMessageWide(buffer, capacity, format, args);
+    va_end(args);
+    EXPECT_LT(length, capacity);
+    EXPECT_EQ(buffer[length], L'\0');
+    return std::wstring(buffer, length);
+}
+
+// The Windows CE backend renders each message into CE's 128 characters and
+// prints it with NKDbgPrintfW(L"%s", text): the whole message fits in 127
+// and its null, a longer one is cut there, never past it.
+TEST(DebugFormatTest, WideTextForTheDevicesDebugPrintStaysInsideItsBuffer) {
+    EXPECT_EQ(RenderWide(128, L"0x%08x mapped to: 0x%08x\r\n", 0x40E00000u, 0x20000000u),
+              L"0x40e00000 mapped to: 0x20000000\r\n");
+    EXPECT_EQ(RenderWide(128, L"%s|%i", L"text", 5), L"text|5");
+    EXPECT_EQ(RenderWide(128, L"%s", static_cast<const wchar_t*>(nullptr)), L"(null)");
+    const std::wstring longer(200, L'x');
+    EXPECT_EQ(RenderWide(128, L"%s", longer.c_str()), std::wstring(127, L'x'));
+    EXPECT_EQ(RenderWide(128, L"%0200i", 1).size(), 32u);  // widths stay capped
+    EXPECT_EQ(RenderWide(3, L"a\U0001F600"), sizeof(wchar_t) == 2 ? L"a" : L"a\U0001F600");
+    EXPECT_EQ(RenderWide(1, L"abc"), L"");
 }
 
 }  // namespace

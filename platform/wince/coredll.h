@@ -20,9 +20,9 @@
 // WINAPI. With PAGE_PHYSICAL, lpvSrc is the physical address shifted right by 8.
 extern "C" BOOL VirtualCopy(LPVOID lpvDest, LPVOID lpvSrc, DWORD cbSize, DWORD fdwProtect);
 
-// dbgapi.h: the va_list form of NKDbgPrintfW, exported by COREDLL.
-// NKDbgPrintfW itself is a thin wrapper that forwards to it.
-extern "C" void NKvDbgPrintfW(LPCWSTR lpszFmt, va_list lpParms);
+// dbgapi.h: the kernel's debug print, exported by COREDLL (CE 2.10 and
+// later). Its arguments follow the format as in any C variadic call.
+extern "C" void NKDbgPrintfW(LPCWSTR lpszFmt, ...);
 
 // CE's winnt.h has it; desktop headers give 0x400 another meaning
 // (PAGE_WRITECOMBINE), which is why it is only ever defined for CE.

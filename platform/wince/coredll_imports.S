@@ -32,7 +32,7 @@ __imp_\name:
     coredll_import VirtualCopy
     coredll_import VirtualFree
     coredll_import Sleep
-    coredll_import NKvDbgPrintfW
+    coredll_import NKDbgPrintfW
     coredll_import LocalAlloc
     coredll_import LocalFree
     coredll_import ExitThread

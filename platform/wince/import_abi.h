@@ -45,6 +45,13 @@ constexpr bool PassesOnlyWords(Result (*)(Parameters...)) {
     return RegisterResult<Result>() && (OneCoreRegister<Parameters>() && ...);
 }
 
+// A C variadic call: its fixed parameters as any other's. What follows them
+// is the caller's to keep to words (the backend passes one pointer).
+template <typename Result, typename... Parameters>
+constexpr bool PassesOnlyWords(Result (*)(Parameters..., ...)) {
+    return RegisterResult<Result>() && (OneCoreRegister<Parameters>() && ...);
+}
+
 #if defined(__i386__)
 // The compile check on x86 sees WINAPI functions as stdcall ones.
 template <typename Result, typename... Parameters>

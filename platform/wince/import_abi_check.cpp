@@ -10,7 +10,7 @@ CHECK_IMPORT(VirtualAlloc);
 CHECK_IMPORT(VirtualCopy);
 CHECK_IMPORT(VirtualFree);
 CHECK_IMPORT(Sleep);
-CHECK_IMPORT(NKvDbgPrintfW);
+CHECK_IMPORT(NKDbgPrintfW);
 CHECK_IMPORT(LocalAlloc);
 CHECK_IMPORT(LocalFree);
 CHECK_IMPORT(ExitThread);

@@ -407,7 +407,7 @@ TEST_P(CeExecutableRun, GpioBusCarriesExactlyTheAccessesTheHostSimulationRecords
 }
 
 // The first call the program makes: its first message.
-constexpr const char kFirstCall[] = "NKvDbgPrintfW";
+constexpr const char kFirstCall[] = "NKDbgPrintfW";
 
 const Machine kCeMachines[] = {kMachines[0], kMachines[7]};  // mainstone (PXA270), tosa (PXA255)
 

@@ -14,7 +14,7 @@ std::uint8_t image[kRoom];
 
 const ce_loader::Export kOffered[] = {
     {"VirtualAlloc", 0xA0001000}, {"VirtualCopy", 0xA0001004}, {"VirtualFree", 0xA0001008},
-    {"Sleep", 0xA000100C},        {"NKvDbgPrintfW", 0xA0001010}, {"LocalAlloc", 0xA0001014},
+    {"Sleep", 0xA000100C},        {"NKDbgPrintfW", 0xA0001010}, {"LocalAlloc", 0xA0001014},
     {"LocalFree", 0xA0001018},    {"ExitThread", 0xA000101C},
 };
 

@@ -8,5 +8,4 @@
 extern "C" {
 BOOL VirtualCopy(LPVOID lpvDest, LPVOID lpvSrc, DWORD cbSize, DWORD fdwProtect);
 void WINAPIV NKDbgPrintfW(LPCWSTR lpszFmt, ...);
-VOID NKvDbgPrintfW(LPCWSTR lpszFmt, va_list lpParms);
 }

@@ -18,7 +18,7 @@ import struct
 import subprocess
 import sys
 
-COREDLL_CALLS = {"VirtualAlloc", "VirtualCopy", "VirtualFree", "Sleep", "NKvDbgPrintfW",
+COREDLL_CALLS = {"VirtualAlloc", "VirtualCopy", "VirtualFree", "Sleep", "NKDbgPrintfW",
                  "LocalAlloc", "LocalFree", "ExitThread"}
 IMAGE_BASE = 0x10000
 # Each section in order, with its characteristics: code execute+read, read-only

@@ -50,7 +50,7 @@ Checked\call:
     checked_call VirtualCopy
     checked_call VirtualFree
     checked_call Sleep
-    checked_call NKvDbgPrintfW
+    checked_call NKDbgPrintfW
     checked_call LocalAlloc
     checked_call LocalFree
     checked_call ExitThread

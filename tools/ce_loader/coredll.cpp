@@ -1,5 +1,7 @@
 #include "coredll.h"
 
+#include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 
 #include "board.h"
@@ -80,10 +82,15 @@ BOOL CeVirtualFree(LPVOID address, DWORD size, DWORD freeType) {
 
 void CeSleep(DWORD milliseconds) { platform::Sleep(milliseconds); }
 
-// CE's va_list is a plain pointer to the arguments; its text is UTF-16.
-void CeNKvDbgPrintfW(const char16_t* format, const std::uint32_t* args) {
+// A C variadic call, as CE's ARM calling convention and this code's agree on
+// for word-sized arguments; the text is UTF-16.
+void CeNKDbgPrintfW(const char16_t* format, ...) {
     char text[256];
-    board::UartWrite(text, platform::FormatDebugMessage16(text, sizeof text, format, args));
+    va_list args;
+    va_start(args, format);
+    const std::size_t length = platform::FormatDebugMessage16(text, sizeof text, format, args);
+    va_end(args);
+    board::UartWrite(text, length);
 }
 
 void* CeLocalAlloc(DWORD flags, DWORD bytes) {
@@ -109,7 +116,7 @@ void CheckedVirtualAlloc();
 void CheckedVirtualCopy();
 void CheckedVirtualFree();
 void CheckedSleep();
-void CheckedNKvDbgPrintfW();
+void CheckedNKDbgPrintfW();
 void CheckedLocalAlloc();
 void CheckedLocalFree();
 void CheckedExitThread();
@@ -136,7 +143,7 @@ const Export* CoreLibraryExports(std::size_t& count) {
         {"VirtualCopy", AddressOf(&CheckedVirtualCopy)},
         {"VirtualFree", AddressOf(&CheckedVirtualFree)},
         {"Sleep", AddressOf(&CheckedSleep)},
-        {"NKvDbgPrintfW", AddressOf(&CheckedNKvDbgPrintfW)},
+        {"NKDbgPrintfW", AddressOf(&CheckedNKDbgPrintfW)},
         {"LocalAlloc", AddressOf(&CheckedLocalAlloc)},
         {"LocalFree", AddressOf(&CheckedLocalFree)},
         {"ExitThread", AddressOf(&CheckedExitThread)},

@@ -4,7 +4,7 @@
 // The Windows CE calls the loader offers a program in place of COREDLL's,
 // each on the bare board's own implementation: window slots of the MMU for
 // VirtualAlloc/VirtualCopy/VirtualFree, the OS timer for Sleep, the FFUART
-// for NKvDbgPrintfW, a small arena for LocalAlloc/LocalFree, and ExitThread
+// for NKDbgPrintfW, a small arena for LocalAlloc/LocalFree, and ExitThread
 // as the end of the program.
 
 #include <cstddef>

@@ -24,7 +24,7 @@ SUBSYSTEM_WINDOWS_CE_GUI = 9
 OS_VERSION = SUBSYSTEM_VERSION = (4, 0)
 DLL_NAME = b"COREDLL.dll"
 # The calls COREDLL exports that this program may bind to.
-COREDLL_EXPORTS = {"VirtualAlloc", "VirtualCopy", "VirtualFree", "Sleep", "NKvDbgPrintfW",
+COREDLL_EXPORTS = {"VirtualAlloc", "VirtualCopy", "VirtualFree", "Sleep", "NKDbgPrintfW",
                    "LocalAlloc", "LocalFree", "ExitThread"}
 IAT_PREFIX = "__imp_"
 # A CE 4.0 process has a 32 MiB slot; an image larger than that cannot run,
@@ -35,6 +35,8 @@ ELF_SECTION_HEADER_SIZE = 40
 SHF_WRITE, SHF_ALLOC, SHF_EXECINSTR = 0x1, 0x2, 0x4
 SHT_SYMTAB, SHT_RELA, SHT_NOBITS, SHT_REL = 2, 4, 8, 9
 R_ARM_NONE, R_ARM_ABS32 = 0, 2
+# Marks a BX instruction (libgcc's, for ARMv4 linkers to rewrite): relocates nothing.
+R_ARM_V4BX = 40
 # Relative to the place: they hold wherever the image is loaded.
 PC_RELATIVE = {1: "R_ARM_PC24", 3: "R_ARM_REL32", 28: "R_ARM_CALL", 29: "R_ARM_JUMP24",
                42: "R_ARM_PREL31"}
@@ -154,7 +156,7 @@ def convert(data):
         for at in range(0, len(rel["data"]) - len(rel["data"]) % 8, 8):
             offset, info = struct.unpack_from("<II", rel["data"], at)
             kind, sym = info & 0xFF, info >> 8
-            if kind in PC_RELATIVE or kind == R_ARM_NONE:
+            if kind in PC_RELATIVE or kind in (R_ARM_NONE, R_ARM_V4BX):
                 continue
             if kind != R_ARM_ABS32:
                 raise Refused("relocation type %d at 0x%x in %s cannot be represented in PE"
