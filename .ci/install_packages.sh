@@ -5,7 +5,10 @@
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 
-apt-get update
+if ! apt-get update; then
+  echo "error: apt-get update failed: the package lists of this machine's sources could not be read" >&2
+  exit 1
+fi
 # A package apt does not know at all (not in any source) is named first, so
 # the failure below is not the only word about it.
 unknown=()

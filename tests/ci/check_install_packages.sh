@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # .ci/install_packages.sh against stand-ins for apt-get, apt-cache and
-# dpkg-query (first on PATH): a package apt does not know, an install that
-# fails, and one that leaves a package uninstalled each stop it with exit 1
-# and the package named; a sound install exits 0. Nothing real is installed.
+# dpkg-query (first on PATH): package lists that cannot be read, a package
+# apt does not know, an install that fails, and one that leaves a package
+# uninstalled each stop it with exit 1 and a message (naming the package);
+# a sound install exits 0. Nothing real is installed.
 #   check_install_packages.sh SOURCE_DIR
 set -uo pipefail
 script="$1/.ci/install_packages.sh"
@@ -13,7 +14,7 @@ mkdir "$work/bin"
 cat >"$work/bin/apt-get" <<'STANDIN'
 #!/bin/sh
 echo "apt-get $*" >>"$STANDIN_LOG"
-[ "$1" = update ] && exit 0
+[ "$1" = update ] && exit "${STANDIN_UPDATE_STATUS:-0}"
 exit "${STANDIN_INSTALL_STATUS:-0}"
 STANDIN
 cat >"$work/bin/apt-cache" <<'STANDIN'
@@ -48,6 +49,7 @@ run() {
   fi
 }
 run "sound install" 0 "" yes
+run "package lists unreadable" 1 "apt-get update failed" no STANDIN_UPDATE_STATUS=100
 run "package apt does not know" 1 "apt cannot install qemu-system-arm" no STANDIN_UNKNOWN=qemu-system-arm
 run "install that fails" 1 "apt could not install the packages: cmake qemu-system-arm" yes STANDIN_INSTALL_STATUS=100
 run "package left uninstalled" 1 "not installed after apt-get install: qemu-system-arm" yes \
