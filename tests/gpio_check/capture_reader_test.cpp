@@ -416,6 +416,44 @@ std::string MakeSession(const std::string& name, const std::vector<std::pair<std
     return path;
 }
 
+// The archive at `path` with its last member listed `copies` times more in
+// the central directory, as logic-1-2, logic-1-3, ...: every copy names the
+// same compressed bytes, as a zip bomb's do.
+void ListLastMemberAgain(const std::string& path, int copies) {
+    std::string zip = ReadWholeFile(path);
+    const auto byte = [&](std::size_t at) { return static_cast<unsigned>(static_cast<unsigned char>(zip[at])); };
+    const auto u16 = [&](std::size_t at) { return byte(at) | byte(at + 1) << 8; };
+    const auto u32 = [&](std::size_t at) { return u16(at) | u16(at + 2) << 16; };
+    const auto put16 = [](std::string& to, std::size_t at, unsigned v) {
+        to[at] = static_cast<char>(v);
+        to[at + 1] = static_cast<char>(v >> 8);
+    };
+    const std::size_t end = zip.rfind("PK\x05\x06");
+    ASSERT_NE(end, std::string::npos);
+    const std::size_t directory = u32(end + 16), directorySize = u32(end + 12);
+    std::size_t last = directory;
+    for (std::size_t at = directory; at < directory + directorySize;) {
+        last = at;
+        at += 46 + u16(at + 28) + u16(at + 30) + u16(at + 32);
+    }
+    const std::string entry = zip.substr(last, directory + directorySize - last);
+    const std::size_t nameLength = u16(last + 28);
+    std::string added;
+    for (int k = 2; k < copies + 2; ++k) {
+        const std::string name = "logic-1-" + std::to_string(k);
+        std::string copy = entry.substr(0, 46) + name + entry.substr(46 + nameLength);
+        put16(copy, 28, static_cast<unsigned>(name.size()));
+        added += copy;
+    }
+    std::string tail = zip.substr(end);
+    put16(tail, 8, u16(end + 8) + static_cast<unsigned>(copies));
+    put16(tail, 10, u16(end + 10) + static_cast<unsigned>(copies));
+    const std::size_t size = directorySize + added.size();
+    for (int b = 0; b < 4; ++b) tail[12 + b] = static_cast<char>(size >> (8 * b));
+    zip = zip.substr(0, directory + directorySize) + added + tail;
+    std::ofstream(path, std::ios::binary) << zip;
+}
+
 std::string Metadata(const std::string& device) {
     return "[global]\nsigrok version=0.5.2\n\n[device 1]\ncapturefile=logic-1\n" + device;
 }
@@ -430,6 +468,7 @@ TEST(SigrokSessionTest, RefusesSessionsNoAnalyserMakes) {
         const char* name;
         std::string device, samples;
         const char* message;
+        int overlapping = 0;  // copies of the last chunk's entry
     } cases[] = {
         {"wide.sr", "total probes=16\n" + rate + "probe1=GPIO33\nprobe16=GPIO80\nunitsize=1\n", samples,
          "16 logic channels do not fit in 1-byte samples"},
@@ -443,13 +482,20 @@ TEST(SigrokSessionTest, RefusesSessionsNoAnalyserMakes) {
         {"norate.sr", "total probes=2\n" + named + "unitsize=1\n", samples, "the session gives no sample rate"},
         {"analog.sr", "total probes=0\ntotal analog=2\n" + rate + "analog1=A0\nanalog2=A1\n", "",
          "the session holds only analog channels, no logic channel"},
-        // 2^25 samples at 1 Hz: 388 days.
+        // 2^25 samples at 1 Hz: 388 days, refused by the sizes the archive declares.
         {"long.sr", "total probes=2\nsamplerate=1 Hz\n" + named + "unitsize=1\n", std::string(1 << 25, '\0'),
-         "33554432 samples at 1 Hz last longer than a capture may (213 days)"},
+         "declares 33554432 bytes of samples: more than 1 Hz allows"},
+        // A line GLib's key-file parser takes, white space first, as libsigrok reads it.
+        {"formfeed.sr", "total probes=2\n\x0ctotal probes=300\n" + rate + named + "unitsize=1\n", samples,
+         "claims total probes=300: more than the 256"},
+        // The same compressed samples listed as three chunk files.
+        {"overlap.sr", "total probes=2\n" + rate + named + "unitsize=1\n", samples,
+         "members overlap", 2},
     };
     for (const auto& c : cases) {
         const std::string path = MakeSession(
             c.name, {{"version", "2"}, {"metadata", Metadata(c.device)}, {"logic-1-1", c.samples}});
+        if (c.overlapping > 0) ListLastMemberAgain(path, c.overlapping);
         const Read read = ReadPath(path);
         EXPECT_FALSE(read.ok) << c.name;
         EXPECT_NE(read.error.find(c.message), std::string::npos) << c.name << " gave: " << read.error;
