@@ -17,6 +17,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <atomic>
 #include <tuple>
 #include <vector>
 
@@ -502,6 +503,42 @@ TEST(SigrokSessionTest, RefusesSessionsNoAnalyserMakes) {
     }
     const Read bare = ReadPath(MakeSession("bare.sr", {{"version", "2"}}));
     EXPECT_NE(bare.error.find("no metadata in the archive"), std::string::npos) << bare.error;
+}
+
+// The session checked is the session read: a path turned from a sound
+// session to one the check refuses while the checker works reads as the
+// first, or is refused, never as the second.
+TEST(SigrokSessionTest, ReadsTheSessionItChecked) {
+    if (!GPIO_CHECK_READS_SESSIONS) GTEST_SKIP() << "built without libsigrok's C++ bindings";
+    const std::string named = "probe1=GPIO33\nprobe2=GPIO80\nunitsize=1\nsamplerate=1 MHz\n";
+    const std::string sound = MakeSession("sound.sr", {{"version", "2"}, {"metadata", Metadata("total probes=2\n" + named)},
+                                                       {"logic-1-1", std::string(4096, '\0')}});
+    const std::string refused = MakeSession("refused.sr", {{"version", "2"},
+                                                           {"metadata", Metadata("total probes=300\n" + named)},
+                                                           {"logic-1-1", std::string(4096, '\3')}});
+    const std::string link = Scratch("flipped.sr"), turning = Scratch("flipped.sr.new");
+    unlink(link.c_str());
+    ASSERT_EQ(symlink(sound.c_str(), link.c_str()), 0);
+    std::atomic<bool> done{false};
+    std::thread flipper([&] {
+        for (bool toSound = false; !done; toSound = !toSound) {
+            unlink(turning.c_str());
+            if (symlink(toSound ? sound.c_str() : refused.c_str(), turning.c_str()) == 0) {
+                rename(turning.c_str(), link.c_str());
+            }
+        }
+    });
+    int sound_reads = 0;
+    for (int run = 0; run < 150; ++run) {
+        const Read read = ReadPath(link);
+        if (!read.ok) continue;
+        ++sound_reads;
+        EXPECT_EQ(Changes(read.capture.gpio33), "0@0") << "run " << run << " read the session it did not check";
+    }
+    done = true;
+    flipper.join();
+    unlink(link.c_str());
+    EXPECT_GT(sound_reads, 0);
 }
 
 // Two bytes a sample, chunks of odd lengths: a sample split between two
