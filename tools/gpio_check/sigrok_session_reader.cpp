@@ -12,6 +12,7 @@
 
 #include "capture_reader.h"
 #include "channel_picking.h"
+#include "shown_text.h"
 #include "sigrok_metadata.h"
 
 namespace gpio_check {
@@ -156,7 +157,7 @@ bool ReadSigrokSession(const std::string& path, const std::string& name, const C
         const auto context = sigrok::Context::create();
         context->set_log_level(sigrok::LogLevel::WARN);
         context->set_log_callback([&logged](const sigrok::LogLevel*, std::string message) {
-            logged = message.substr(0, 200);
+            logged = ShownText(message, 200);
         });
         std::shared_ptr<sigrok::Session> session;
         try {
