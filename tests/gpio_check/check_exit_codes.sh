@@ -144,6 +144,36 @@ if ((peak_mb > 100)); then
   failures=$((failures + 1))
 fi
 
+# The picture never replaces an input, however its path is spelled.
+mkdir "$dir/x"
+cp "$dir/run.vcd" "$dir/x/in.vcd"
+cp "$dir/run.txt" "$dir/x/in.txt"
+(
+  cd "$dir/x" || exit 1
+  expect 2 "is the capture it would be drawn from" --capture ./in.vcd --svg in.vcd
+  expect 2 "is the capture it would be drawn from" --capture "$dir/x/in.vcd" --svg ../x/in.vcd
+  expect 2 "is the trace it would be drawn from" --trace in.txt --capture ./in.vcd --svg "$dir/x/../x/in.txt"
+  exit $failures
+) || failures=$((failures + 1))
+cmp -s "$dir/run.vcd" "$dir/x/in.vcd" && cmp -s "$dir/run.txt" "$dir/x/in.txt" ||
+  { echo "FAILED: an input was overwritten"; failures=$((failures + 1)); }
+rm -rf "$dir/x"
+# A report that cannot be written fails the check (2), and no picture is
+# published beside it: standard output full, or closed.
+expect_report_lost() {  # expect_report_lost REDIRECTION TEXT
+  local redirection=$1 text=$2
+  rm -f "$dir/lost.svg"
+  eval '"$check" --trace "$dir/run.txt" --capture "$dir/run.vcd" --svg "$dir/lost.svg" 2>"$dir/out"' "$redirection"
+  local got=$?
+  if [[ $got != 2 ]] || ! grep -qF -- "$text" "$dir/out" || [[ -e $dir/lost.svg ]]; then
+    echo "FAILED: with standard output $redirection the checker gave $got, $(ls "$dir/lost.svg" 2>/dev/null):"
+    head -c 2000 "$dir/out"
+    failures=$((failures + 1))
+  fi
+}
+expect_report_lost '>/dev/full' "cannot write standard output"
+expect_report_lost '>&-' "standard output is closed: nowhere to print the report"
+
 # Nothing half-written: no picture and no temporary file from the runs that stopped.
 leftovers=$(ls -A "$dir" | grep -v -x -e run.txt -e run.vcd -e stuck-input.txt -e not-a-trace.txt \
   -e broken.sr -e good.svg -e out -e other-outputs.txt -e cut.txt -e cut.vcd -e bus.vcd -e stuck.vcd \

@@ -20,6 +20,8 @@
 #include "cross_check.h"
 #include "expected_run.h"
 #include "output_file.h"
+#include "same_file.h"
+#include "shown_text.h"
 #include "trace_check.h"
 #include "trace_messages.h"
 #include "trace_reader.h"
@@ -50,6 +52,10 @@ std::string SecondsText(std::uint64_t ps) {
 
 int main(int argc, char** argv) {
     using namespace gpio_check;
+    // A closed standard output or error gets /dev/null, so the picture's
+    // temporary file can never take its descriptor and the report land in it.
+    const unsigned closedDescriptors = gpio_sim::ReserveStandardDescriptors();
+    const bool standardOutputClosed = (closedDescriptors & (1u << 1)) != 0;
     const ParsedCheckArguments parsed = ParseCheckArguments(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.ok) {
         Fail(parsed.error);
@@ -57,16 +63,32 @@ int main(int argc, char** argv) {
         return kBadUse;
     }
     const CheckOptions& options = parsed.options;
+    std::string error;
+    if (standardOutputClosed) {
+        return Fail(std::string("standard output is closed: nowhere to print the ") +
+                    (options.showHelp ? "help" : "report"));
+    }
     if (options.showHelp) {
         std::fputs(CheckUsageText().c_str(), stdout);
+        if (!gpio_sim::FlushStandardOutput(error) || std::fclose(stdout) != 0) return Fail(error);
         return 0;
     }
 
+    // The picture never replaces an input, however the two paths are spelled.
+    for (const auto& [input, what] : {std::make_pair(&options.tracePath, "trace"),
+                                      std::make_pair(&options.capturePath, "capture")}) {
+        if (!options.svgPath.empty() && !input->empty() && NameSameFile(options.svgPath, *input)) {
+            return Fail("--svg " + ShownText(options.svgPath) + " is the " + what +
+                        " it would be drawn from: give the picture a file of its own");
+        }
+    }
     // The picture's file is made now, so an unwritable one shows before the work.
     gpio_sim::OutputFile svg;
     gpio_sim::RemoveTemporariesOnSignals();
-    std::string error;
     if (!options.svgPath.empty() && !svg.Open(options.svgPath, error)) return Fail(error);
+    if (svg.IsStandardOutput()) {
+        return Fail("--svg " + ShownText(options.svgPath) + " is standard output, where the report goes");
+    }
 
     std::string heading = "pxa-gpio-check:";
     SavedTrace saved;
@@ -117,10 +139,14 @@ int main(int argc, char** argv) {
         marks.insert(marks.end(), cross.marks.begin(), cross.marks.end());
     }
 
+    // A report that did not reach standard output fails the check: no
+    // verdict is given on it and no picture published beside it.
     std::fputs(RenderReport(heading, checks).c_str(), stdout);
+    if (!gpio_sim::FlushStandardOutput(error)) return Fail(error);
     if (svg.IsOpen()) {
         const std::string picture = RenderCheckDiagram(capture, analysis, marks, "captured: " + options.capturePath);
         if (!svg.Commit(picture, error)) return Fail(error);
     }
+    if (std::fclose(stdout) != 0) return Fail("cannot write standard output");
     return ExitCodeFor(checks);
 }
