@@ -130,6 +130,20 @@ if grep -q $'\033' "$dir/out"; then
   echo "FAILED: a control character from the trace reached the output"
   failures=$((failures + 1))
 fi
+# So are control characters in a file's name, in the report, in a message
+# and in the picture, which stays well-formed XML.
+control=$'run\033[2J\001'
+cp "$dir/run.vcd" "$dir/$control.vcd"
+expect 0 'capture '"$dir"'/run\x1b[2J\x01.vcd' --capture "$dir/$control.vcd" --svg "$dir/control.svg"
+cp "$dir/out" "$dir/report"
+expect 2 'run\x1b[2J\x01.txt' --trace "$dir/$control.txt"
+if grep -q $'[\001\033]' "$dir/report" "$dir/out" "$dir/control.svg" ||
+  ! python3 -c 'import sys, xml.dom.minidom; xml.dom.minidom.parse(sys.argv[1])' "$dir/control.svg"; then
+  echo "FAILED: a control character from a file name reached the report, a message or the picture"
+  failures=$((failures + 1))
+fi
+rm -f "$dir/report"
+rm -f "$dir/$control.vcd" "$dir/control.svg"
 # Pipes are read once and only as far as needed: endless zeros, and a trace
 # far larger than any run's.
 expect 2 "has no message of the program in its first 16 MiB" --trace <(head -c 20M /dev/zero)

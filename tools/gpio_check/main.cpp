@@ -31,8 +31,11 @@ namespace {
 
 constexpr int kBadUse = gpio_check::kExitBadUse;
 
+// Messages carry file names and text from the files: shown escaped, so
+// neither can drive the terminal.
 int Fail(const std::string& message) {
-    std::fprintf(stderr, "pxa-gpio-check: %s\n", message.c_str());
+    std::fprintf(stderr, "pxa-gpio-check: %s\n",
+                 gpio_check::ShownText(message, gpio_check::kShownMessageBytes).c_str());
     return kBadUse;
 }
 
@@ -78,7 +81,7 @@ int main(int argc, char** argv) {
     for (const auto& [input, what] : {std::make_pair(&options.tracePath, "trace"),
                                       std::make_pair(&options.capturePath, "capture")}) {
         if (!options.svgPath.empty() && !input->empty() && NameSameFile(options.svgPath, *input)) {
-            return Fail("--svg " + ShownText(options.svgPath) + " is the " + what +
+            return Fail("--svg " + options.svgPath + " is the " + what +
                         " it would be drawn from: give the picture a file of its own");
         }
     }
@@ -87,7 +90,7 @@ int main(int argc, char** argv) {
     gpio_sim::RemoveTemporariesOnSignals();
     if (!options.svgPath.empty() && !svg.Open(options.svgPath, error)) return Fail(error);
     if (svg.IsStandardOutput()) {
-        return Fail("--svg " + ShownText(options.svgPath) + " is standard output, where the report goes");
+        return Fail("--svg " + options.svgPath + " is standard output, where the report goes");
     }
 
     std::string heading = "pxa-gpio-check:";
@@ -95,13 +98,14 @@ int main(int argc, char** argv) {
     const std::vector<TraceMessage>& messages = saved.messages;
     if (!options.tracePath.empty()) {
         if (!ReadTraceFile(options.tracePath, saved, error)) return Fail(error);
-        heading += " trace " + options.tracePath + " (" + EncodingName(saved.encoding) + ", " +
-                   std::to_string(messages.size()) + " messages)";
+        heading += " trace " + ShownText(options.tracePath, kShownNameBytes) + " (" +
+                   EncodingName(saved.encoding) + ", " + std::to_string(messages.size()) + " messages)";
     }
     Capture capture;
     if (!options.capturePath.empty()) {
         if (!ReadCaptureFile(options.capturePath, options.channels, capture, error)) return Fail(error);
-        heading += std::string(options.tracePath.empty() ? "" : ",") + " capture " + options.capturePath + " (" +
+        heading += std::string(options.tracePath.empty() ? "" : ",") + " capture " +
+                   ShownText(options.capturePath, kShownNameBytes) + " (" +
                    SecondsText(capture.endPs) +
                    (capture.sampleRateHz != 0 ? ", " + RateText(capture.sampleRateHz) : "") + ")";
     }
@@ -144,7 +148,8 @@ int main(int argc, char** argv) {
     std::fputs(RenderReport(heading, checks).c_str(), stdout);
     if (!gpio_sim::FlushStandardOutput(error)) return Fail(error);
     if (svg.IsOpen()) {
-        const std::string picture = RenderCheckDiagram(capture, analysis, marks, "captured: " + options.capturePath);
+        const std::string subtitle = "captured: " + ShownText(options.capturePath, kShownNameBytes);
+        const std::string picture = RenderCheckDiagram(capture, analysis, marks, subtitle);
         if (!svg.Commit(picture, error)) return Fail(error);
     }
     if (std::fclose(stdout) != 0) return Fail("cannot write standard output");
