@@ -144,6 +144,13 @@ if grep -q $'[\001\033]' "$dir/report" "$dir/out" "$dir/control.svg" ||
 fi
 rm -f "$dir/report"
 rm -f "$dir/$control.vcd" "$dir/control.svg"
+# Line noise: a byte glued to a message hides nothing; one inside a message
+# loses it, and the trace is damaged (3), not the board faulty (1).
+LC_ALL=C sed '0,/Writing 0x00/s//\xffWriting 0x00/' "$dir/run.txt" >"$dir/noise.txt"
+expect 0 "1 character(s) of line noise" --trace "$dir/noise.txt"
+LC_ALL=C sed '0,/Writing 0x02/s//Wri\xffting 0x02/' "$dir/run.txt" >"$dir/noise.txt"
+expect 3 "damaged by line noise, judged only up to message" --trace "$dir/noise.txt" --capture "$dir/run.vcd"
+rm -f "$dir/noise.txt"
 # Pipes are read once and only as far as needed: endless zeros, and a trace
 # far larger than any run's.
 expect 2 "has no message of the program in its first 16 MiB" --trace <(head -c 20M /dev/zero)
