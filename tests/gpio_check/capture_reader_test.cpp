@@ -455,6 +455,25 @@ void ListLastMemberAgain(const std::string& path, int copies) {
     std::ofstream(path, std::ios::binary) << zip;
 }
 
+// The member `name` of the archive at `path` declared `size` bytes long
+// when inflated, in its local header and in the central directory alike.
+void DeclareSize(const std::string& path, const std::string& name, std::uint32_t size) {
+    std::string zip = ReadWholeFile(path);
+    // Local headers hold the size 22 bytes in and the name at 30; central
+    // directory entries at 24 and 46.
+    const struct {
+        const char* signature;
+        std::size_t sizeAt, nameAt;
+    } headers[] = {{"PK\x03\x04", 22, 30}, {"PK\x01\x02", 24, 46}};
+    for (const auto& header : headers) {
+        for (std::size_t h = zip.find(header.signature); h != std::string::npos; h = zip.find(header.signature, h + 4)) {
+            if (zip.compare(h + header.nameAt, name.size(), name) != 0) continue;
+            for (std::size_t b = 0; b < 4; ++b) zip[h + header.sizeAt + b] = static_cast<char>(size >> (8 * b));
+        }
+    }
+    std::ofstream(path, std::ios::binary) << zip;
+}
+
 std::string Metadata(const std::string& device) {
     return "[global]\nsigrok version=0.5.2\n\n[device 1]\ncapturefile=logic-1\n" + device;
 }
@@ -470,6 +489,7 @@ TEST(SigrokSessionTest, RefusesSessionsNoAnalyserMakes) {
         std::string device, samples;
         const char* message;
         int overlapping = 0;  // copies of the last chunk's entry
+        std::uint32_t declared = 0;  // the size the chunk claims, when not its own
     } cases[] = {
         {"wide.sr", "total probes=16\n" + rate + "probe1=GPIO33\nprobe16=GPIO80\nunitsize=1\n", samples,
          "16 logic channels do not fit in 1-byte samples"},
@@ -492,11 +512,15 @@ TEST(SigrokSessionTest, RefusesSessionsNoAnalyserMakes) {
         // The same compressed samples listed as three chunk files.
         {"overlap.sr", "total probes=2\n" + rate + named + "unitsize=1\n", samples,
          "members overlap", 2},
+        // 2^25 samples at 1 Hz that claim to be 64: stopped where 2^64 ps ends.
+        {"lying.sr", "total probes=2\nsamplerate=1 Hz\n" + named + "unitsize=1\n", std::string(1 << 25, '\0'),
+         "holds more than the 18446744 samples its archive declares room for at 1 Hz", 0, 64},
     };
     for (const auto& c : cases) {
         const std::string path = MakeSession(
             c.name, {{"version", "2"}, {"metadata", Metadata(c.device)}, {"logic-1-1", c.samples}});
         if (c.overlapping > 0) ListLastMemberAgain(path, c.overlapping);
+        if (c.declared > 0) DeclareSize(path, "logic-1-1", c.declared);
         const Read read = ReadPath(path);
         EXPECT_FALSE(read.ok) << c.name;
         EXPECT_NE(read.error.find(c.message), std::string::npos) << c.name << " gave: " << read.error;
