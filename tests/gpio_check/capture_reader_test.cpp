@@ -466,7 +466,8 @@ void DeclareSize(const std::string& path, const std::string& name, std::uint32_t
         std::size_t sizeAt, nameAt;
     } headers[] = {{"PK\x03\x04", 22, 30}, {"PK\x01\x02", 24, 46}};
     for (const auto& header : headers) {
-        for (std::size_t h = zip.find(header.signature); h != std::string::npos; h = zip.find(header.signature, h + 4)) {
+        for (std::size_t h = zip.find(header.signature); h != std::string::npos;
+             h = zip.find(header.signature, h + 4)) {
             if (zip.compare(h + header.nameAt, name.size(), name) != 0) continue;
             for (std::size_t b = 0; b < 4; ++b) zip[h + header.sizeAt + b] = static_cast<char>(size >> (8 * b));
         }
@@ -535,7 +536,8 @@ TEST(SigrokSessionTest, RefusesSessionsNoAnalyserMakes) {
 TEST(SigrokSessionTest, ReadsTheSessionItChecked) {
     if (!GPIO_CHECK_READS_SESSIONS) GTEST_SKIP() << "built without libsigrok's C++ bindings";
     const std::string named = "probe1=GPIO33\nprobe2=GPIO80\nunitsize=1\nsamplerate=1 MHz\n";
-    const std::string sound = MakeSession("sound.sr", {{"version", "2"}, {"metadata", Metadata("total probes=2\n" + named)},
+    const std::string sound = MakeSession("sound.sr", {{"version", "2"},
+                                                       {"metadata", Metadata("total probes=2\n" + named)},
                                                        {"logic-1-1", std::string(4096, '\0')}});
     const std::string refused = MakeSession("refused.sr", {{"version", "2"},
                                                            {"metadata", Metadata("total probes=300\n" + named)},
@@ -552,17 +554,17 @@ TEST(SigrokSessionTest, ReadsTheSessionItChecked) {
             }
         }
     });
-    int sound_reads = 0;
+    int soundReads = 0;
     for (int run = 0; run < 150; ++run) {
         const Read read = ReadPath(link);
         if (!read.ok) continue;
-        ++sound_reads;
+        ++soundReads;
         EXPECT_EQ(Changes(read.capture.gpio33), "0@0") << "run " << run << " read the session it did not check";
     }
     done = true;
     flipper.join();
     unlink(link.c_str());
-    EXPECT_GT(sound_reads, 0);
+    EXPECT_GT(soundReads, 0);
 }
 
 // Two bytes a sample, chunks of odd lengths: a sample split between two

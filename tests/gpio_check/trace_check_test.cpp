@@ -93,7 +93,8 @@ TEST(TraceForms, EveryWayOfSavingAWholeRunReadsAsThatRun) {
         // Noise beside a message hides nothing: no byte of it is text.
         {"a byte of line noise glued to a message", Glued(run, "Writing 0x00", "\xFF")},
         {"noise on both sides of a report", Glued(Glued(run, " to 0x", "\xC3"), "GPDR1", "\xFE\x80")},
-        {"a lone UTF-16 surrogate beside a message", Glued(Utf16(run, true, true), Utf16("Writing", true, false), "\x00\xD8")},
+        {"a lone UTF-16 surrogate beside a message",
+         Glued(Utf16(run, true, true), Utf16("Writing", true, false), std::string("\x00\xD8", 2))},
         {"a character outside ASCII beside a message", Glued(run, "Read value", "\xC3\xBF")},
     };
     // Read in blocks of every kind of size: where a block ends changes nothing.

@@ -37,10 +37,10 @@ std::string RawValue(GKeyFile* file, const char* group, const char* key) {
     return ShownText(value ? value.get() : "", 40);
 }
 
-// A count libsigrok reads with g_key_file_get_integer, held to `limit`.
-// Absent leaves `value` as it is.
-bool ReadCount(GKeyFile* file, const char* group, const char* key, unsigned limit, unsigned& value,
-               std::string& error) {
+// A count libsigrok reads with g_key_file_get_integer, held to `limit`
+// (`what` says of what). Absent leaves `value` as it is.
+bool ReadCount(GKeyFile* file, const char* group, const char* key, unsigned limit, const char* what,
+               unsigned& value, std::string& error) {
     if (!g_key_file_has_key(file, group, key, nullptr)) return true;
     GError* problem = nullptr;
     const gint count = g_key_file_get_integer(file, group, key, &problem);
@@ -52,7 +52,7 @@ bool ReadCount(GKeyFile* file, const char* group, const char* key, unsigned limi
     }
     if (count < 0 || static_cast<unsigned>(count) > limit) {
         error = where + "claims " + key + "=" + RawValue(file, group, key) + ": more than the " +
-                std::to_string(limit) + " a capture may have";
+                std::to_string(limit) + " " + what;
         return false;
     }
     value = static_cast<unsigned>(count);
@@ -61,18 +61,14 @@ bool ReadCount(GKeyFile* file, const char* group, const char* key, unsigned limi
 
 bool CheckDevice(GKeyFile* file, const char* group, SessionLayout& layout, std::string& error) {
     const std::string where = "[" + ShownText(group, 40) + "] ";
-    if (!ReadCount(file, group, "total probes", kMaxSessionChannels, layout.logicChannels, error) ||
-        !ReadCount(file, group, "total analog", kMaxSessionChannels, layout.analogChannels, error)) {
+    constexpr const char* kChannels = "a capture may have";
+    if (!ReadCount(file, group, "total probes", kMaxSessionChannels, kChannels, layout.logicChannels, error) ||
+        !ReadCount(file, group, "total analog", kMaxSessionChannels, kChannels, layout.analogChannels, error) ||
+        !ReadCount(file, group, "unitsize", kMaxSessionUnitSize, "bytes a sample may have", layout.unitSize,
+                   error)) {
         return false;
     }
     const bool hasUnitSize = g_key_file_has_key(file, group, "unitsize", nullptr);
-    if (hasUnitSize && !ReadCount(file, group, "unitsize", kMaxSessionUnitSize, layout.unitSize, error)) {
-        if (error.find("more than") != std::string::npos) {
-            error = where + "unitsize=" + RawValue(file, group, "unitsize") + ": more than the " +
-                    std::to_string(kMaxSessionUnitSize) + " bytes a sample may have";
-        }
-        return false;
-    }
     if (hasUnitSize && layout.unitSize == 0) {
         error = where + "unitsize=0: logic samples of no width";
         return false;
