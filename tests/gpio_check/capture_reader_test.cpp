@@ -526,6 +526,13 @@ TEST(SigrokSessionTest, RefusesSessionsNoAnalyserMakes) {
         EXPECT_FALSE(read.ok) << c.name;
         EXPECT_NE(read.error.find(c.message), std::string::npos) << c.name << " gave: " << read.error;
     }
+    // A device group libsigrok makes no device of is passed over, as it does.
+    const std::string noDevice = "[device 0]\nnote=x\n";
+    const Read passedOver = ReadPath(MakeSession(
+        "passed-over.sr", {{"version", "2"},
+                           {"metadata", noDevice + Metadata("total probes=2\n" + rate + named + "unitsize=1\n")},
+                           {"logic-1-1", samples}}));
+    EXPECT_TRUE(passedOver.ok) << passedOver.error;
     const Read bare = ReadPath(MakeSession("bare.sr", {{"version", "2"}}));
     EXPECT_NE(bare.error.find("no metadata in the archive"), std::string::npos) << bare.error;
 }

@@ -183,9 +183,10 @@ bool ParseSessionMetadata(const std::string& text, SessionLayout& layout, std::s
         return false;
     }
     const Strings groups(g_key_file_get_groups(file.get(), nullptr));
-    // libsigrok makes the devices in the order of their groups; the checker
-    // reads the first.
+    // libsigrok makes the devices in the order of their groups, one for each
+    // group with a capture file or analog channels; the checker reads the first.
     SessionLayout first;
+    bool anyDevice = false;
     unsigned devices = 0;
     for (gchar** group = groups.get(); group != nullptr && *group != nullptr; ++group) {
         if (std::strncmp(*group, "device ", 7) != 0) continue;
@@ -195,9 +196,12 @@ bool ParseSessionMetadata(const std::string& text, SessionLayout& layout, std::s
         }
         SessionLayout each;
         if (!CheckDevice(file.get(), *group, each, error)) return false;
-        if (devices == 1) first = each;
+        const bool makesDevice =
+            g_key_file_has_key(file.get(), *group, "capturefile", nullptr) || each.analogChannels > 0;
+        if (makesDevice && !anyDevice) first = each;
+        anyDevice |= makesDevice;
     }
-    if (devices == 0) {
+    if (!anyDevice) {
         error = "not a sigrok session: its metadata describes no device";
         return false;
     }
