@@ -16,5 +16,19 @@ if [[ -z "$(ls -A "$corpus")" ]]; then
 fi
 # Crash inputs land beside the corpus, to be replayed with `TARGET FILE`.
 cd "$(dirname "$corpus")"
-exec "$target" -max_total_time="$seconds" -timeout="$input_seconds" -rss_limit_mb="$rss_mb" \
-  -malloc_limit_mb="$rss_mb" -max_len="$max_len" -print_final_stats=1 "$corpus"
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+set +e
+"$target" -max_total_time="$seconds" -timeout="$input_seconds" -rss_limit_mb="$rss_mb" \
+  -malloc_limit_mb="$rss_mb" -max_len="$max_len" -print_final_stats=1 "$corpus" 2>&1 | tee "$log"
+status=${PIPESTATUS[0]}
+set -e
+# The run passes only if it ran its whole time: a stop for any other reason
+# (a crash, a leak, a time-out, memory, a signal) fails it, with the reason.
+ran=$(sed -n 's/^Done [0-9]* runs in \([0-9]*\) second(s)$/\1/p' "$log" | tail -n 1)
+if ((status != 0)) || [[ -z $ran ]] || ((ran < seconds)); then
+  reason=$(grep -m 1 -E '^(==[0-9]+==ERROR|ERROR|SUMMARY|INFO: libFuzzer disabled|MS: .*Crash|\*\*\*)' "$log" || true)
+  when=$([[ -n $ran ]] && echo "after $ran s of $seconds" || echo "before its $seconds s were up")
+  echo "$(basename "$target") stopped $when (exit status $status)${reason:+: $reason}" >&2
+  exit 1
+fi

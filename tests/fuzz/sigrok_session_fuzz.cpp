@@ -66,7 +66,9 @@ bool WriteParts(const std::string& path, const std::string& metadata, const std:
             return false;
         }
     }
-    return zip_close(archive) == 0;
+    if (zip_close(archive) == 0) return true;
+    zip_discard(archive);  // left open by a failed close
+    return false;
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <atomic>
 #include <tuple>
 #include <vector>
 
@@ -416,6 +417,64 @@ std::string MakeSession(const std::string& name, const std::vector<std::pair<std
     return path;
 }
 
+// The archive at `path` with its last member listed `copies` times more in
+// the central directory, as logic-1-2, logic-1-3, ...: every copy names the
+// same compressed bytes, as a zip bomb's do.
+void ListLastMemberAgain(const std::string& path, int copies) {
+    std::string zip = ReadWholeFile(path);
+    const auto byte = [&](std::size_t at) { return static_cast<unsigned>(static_cast<unsigned char>(zip[at])); };
+    const auto u16 = [&](std::size_t at) { return byte(at) | byte(at + 1) << 8; };
+    const auto u32 = [&](std::size_t at) { return u16(at) | u16(at + 2) << 16; };
+    const auto put16 = [](std::string& to, std::size_t at, unsigned v) {
+        to[at] = static_cast<char>(v);
+        to[at + 1] = static_cast<char>(v >> 8);
+    };
+    const std::size_t end = zip.rfind("PK\x05\x06");
+    ASSERT_NE(end, std::string::npos);
+    const std::size_t directory = u32(end + 16), directorySize = u32(end + 12);
+    std::size_t last = directory;
+    for (std::size_t at = directory; at < directory + directorySize;) {
+        last = at;
+        at += 46 + u16(at + 28) + u16(at + 30) + u16(at + 32);
+    }
+    const std::string entry = zip.substr(last, directory + directorySize - last);
+    const std::size_t nameLength = u16(last + 28);
+    std::string added;
+    for (int k = 2; k < copies + 2; ++k) {
+        const std::string name = "logic-1-" + std::to_string(k);
+        std::string copy = entry.substr(0, 46) + name + entry.substr(46 + nameLength);
+        put16(copy, 28, static_cast<unsigned>(name.size()));
+        added += copy;
+    }
+    std::string tail = zip.substr(end);
+    put16(tail, 8, u16(end + 8) + static_cast<unsigned>(copies));
+    put16(tail, 10, u16(end + 10) + static_cast<unsigned>(copies));
+    const std::size_t size = directorySize + added.size();
+    for (int b = 0; b < 4; ++b) tail[12 + b] = static_cast<char>(size >> (8 * b));
+    zip = zip.substr(0, directory + directorySize) + added + tail;
+    std::ofstream(path, std::ios::binary) << zip;
+}
+
+// The member `name` of the archive at `path` declared `size` bytes long
+// when inflated, in its local header and in the central directory alike.
+void DeclareSize(const std::string& path, const std::string& name, std::uint32_t size) {
+    std::string zip = ReadWholeFile(path);
+    // Local headers hold the size 22 bytes in and the name at 30; central
+    // directory entries at 24 and 46.
+    const struct {
+        const char* signature;
+        std::size_t sizeAt, nameAt;
+    } headers[] = {{"PK\x03\x04", 22, 30}, {"PK\x01\x02", 24, 46}};
+    for (const auto& header : headers) {
+        for (std::size_t h = zip.find(header.signature); h != std::string::npos;
+             h = zip.find(header.signature, h + 4)) {
+            if (zip.compare(h + header.nameAt, name.size(), name) != 0) continue;
+            for (std::size_t b = 0; b < 4; ++b) zip[h + header.sizeAt + b] = static_cast<char>(size >> (8 * b));
+        }
+    }
+    std::ofstream(path, std::ios::binary) << zip;
+}
+
 std::string Metadata(const std::string& device) {
     return "[global]\nsigrok version=0.5.2\n\n[device 1]\ncapturefile=logic-1\n" + device;
 }
@@ -430,6 +489,8 @@ TEST(SigrokSessionTest, RefusesSessionsNoAnalyserMakes) {
         const char* name;
         std::string device, samples;
         const char* message;
+        int overlapping = 0;  // copies of the last chunk's entry
+        std::uint32_t declared = 0;  // the size the chunk claims, when not its own
     } cases[] = {
         {"wide.sr", "total probes=16\n" + rate + "probe1=GPIO33\nprobe16=GPIO80\nunitsize=1\n", samples,
          "16 logic channels do not fit in 1-byte samples"},
@@ -443,19 +504,74 @@ TEST(SigrokSessionTest, RefusesSessionsNoAnalyserMakes) {
         {"norate.sr", "total probes=2\n" + named + "unitsize=1\n", samples, "the session gives no sample rate"},
         {"analog.sr", "total probes=0\ntotal analog=2\n" + rate + "analog1=A0\nanalog2=A1\n", "",
          "the session holds only analog channels, no logic channel"},
-        // 2^25 samples at 1 Hz: 388 days.
+        // 2^25 samples at 1 Hz: 388 days, refused by the sizes the archive declares.
         {"long.sr", "total probes=2\nsamplerate=1 Hz\n" + named + "unitsize=1\n", std::string(1 << 25, '\0'),
-         "33554432 samples at 1 Hz last longer than a capture may (213 days)"},
+         "declares 33554432 bytes of samples: more than 1 Hz allows"},
+        // A line GLib's key-file parser takes, white space first, as libsigrok reads it.
+        {"formfeed.sr", "total probes=2\n\x0ctotal probes=300\n" + rate + named + "unitsize=1\n", samples,
+         "claims total probes=300: more than the 256"},
+        // The same compressed samples listed as three chunk files.
+        {"overlap.sr", "total probes=2\n" + rate + named + "unitsize=1\n", samples,
+         "members overlap", 2},
+        // 2^25 samples at 1 Hz that claim to be 64: stopped where 2^64 ps ends.
+        {"lying.sr", "total probes=2\nsamplerate=1 Hz\n" + named + "unitsize=1\n", std::string(1 << 25, '\0'),
+         "holds more than the 18446744 samples its archive declares room for at 1 Hz", 0, 64},
     };
     for (const auto& c : cases) {
         const std::string path = MakeSession(
             c.name, {{"version", "2"}, {"metadata", Metadata(c.device)}, {"logic-1-1", c.samples}});
+        if (c.overlapping > 0) ListLastMemberAgain(path, c.overlapping);
+        if (c.declared > 0) DeclareSize(path, "logic-1-1", c.declared);
         const Read read = ReadPath(path);
         EXPECT_FALSE(read.ok) << c.name;
         EXPECT_NE(read.error.find(c.message), std::string::npos) << c.name << " gave: " << read.error;
     }
+    // A device group libsigrok makes no device of is passed over, as it does.
+    const std::string noDevice = "[device 0]\nnote=x\n";
+    const Read passedOver = ReadPath(MakeSession(
+        "passed-over.sr", {{"version", "2"},
+                           {"metadata", noDevice + Metadata("total probes=2\n" + rate + named + "unitsize=1\n")},
+                           {"logic-1-1", samples}}));
+    EXPECT_TRUE(passedOver.ok) << passedOver.error;
     const Read bare = ReadPath(MakeSession("bare.sr", {{"version", "2"}}));
     EXPECT_NE(bare.error.find("no metadata in the archive"), std::string::npos) << bare.error;
+}
+
+// The session checked is the session read: a path turned from a sound
+// session to one the check refuses while the checker works reads as the
+// first, or is refused, never as the second.
+TEST(SigrokSessionTest, ReadsTheSessionItChecked) {
+    if (!GPIO_CHECK_READS_SESSIONS) GTEST_SKIP() << "built without libsigrok's C++ bindings";
+    const std::string named = "probe1=GPIO33\nprobe2=GPIO80\nunitsize=1\nsamplerate=1 MHz\n";
+    const std::string sound = MakeSession("sound.sr", {{"version", "2"},
+                                                       {"metadata", Metadata("total probes=2\n" + named)},
+                                                       {"logic-1-1", std::string(4096, '\0')}});
+    const std::string refused = MakeSession("refused.sr", {{"version", "2"},
+                                                           {"metadata", Metadata("total probes=300\n" + named)},
+                                                           {"logic-1-1", std::string(4096, '\3')}});
+    const std::string link = Scratch("flipped.sr"), turning = Scratch("flipped.sr.new");
+    unlink(link.c_str());
+    ASSERT_EQ(symlink(sound.c_str(), link.c_str()), 0);
+    std::atomic<bool> done{false};
+    std::thread flipper([&] {
+        for (bool toSound = false; !done; toSound = !toSound) {
+            unlink(turning.c_str());
+            if (symlink(toSound ? sound.c_str() : refused.c_str(), turning.c_str()) == 0) {
+                rename(turning.c_str(), link.c_str());
+            }
+        }
+    });
+    int soundReads = 0;
+    for (int run = 0; run < 150; ++run) {
+        const Read read = ReadPath(link);
+        if (!read.ok) continue;
+        ++soundReads;
+        EXPECT_EQ(Changes(read.capture.gpio33), "0@0") << "run " << run << " read the session it did not check";
+    }
+    done = true;
+    flipper.join();
+    unlink(link.c_str());
+    EXPECT_GT(soundReads, 0);
 }
 
 // Two bytes a sample, chunks of odd lengths: a sample split between two

@@ -130,6 +130,27 @@ if grep -q $'\033' "$dir/out"; then
   echo "FAILED: a control character from the trace reached the output"
   failures=$((failures + 1))
 fi
+# So are control characters in a file's name, in the report, in a message
+# and in the picture, which stays well-formed XML.
+control=$'run\033[2J\001'
+cp "$dir/run.vcd" "$dir/$control.vcd"
+expect 0 'capture '"$dir"'/run\x1b[2J\x01.vcd' --capture "$dir/$control.vcd" --svg "$dir/control.svg"
+cp "$dir/out" "$dir/report"
+expect 2 'run\x1b[2J\x01.txt' --trace "$dir/$control.txt"
+if grep -q $'[\001\033]' "$dir/report" "$dir/out" "$dir/control.svg" ||
+  ! python3 -c 'import sys, xml.dom.minidom; xml.dom.minidom.parse(sys.argv[1])' "$dir/control.svg"; then
+  echo "FAILED: a control character from a file name reached the report, a message or the picture"
+  failures=$((failures + 1))
+fi
+rm -f "$dir/report"
+rm -f "$dir/$control.vcd" "$dir/control.svg"
+# Line noise: a byte glued to a message hides nothing; one inside a message
+# loses it, and the trace is damaged (3), not the board faulty (1).
+LC_ALL=C sed '0,/Writing 0x00/s//\xffWriting 0x00/' "$dir/run.txt" >"$dir/noise.txt"
+expect 0 "1 character(s) of line noise" --trace "$dir/noise.txt"
+LC_ALL=C sed '0,/Writing 0x02/s//Wri\xffting 0x02/' "$dir/run.txt" >"$dir/noise.txt"
+expect 3 "damaged by line noise, judged only up to message" --trace "$dir/noise.txt" --capture "$dir/run.vcd"
+rm -f "$dir/noise.txt"
 # Pipes are read once and only as far as needed: endless zeros, and a trace
 # far larger than any run's.
 expect 2 "has no message of the program in its first 16 MiB" --trace <(head -c 20M /dev/zero)
@@ -143,6 +164,36 @@ if ((peak_mb > 100)); then
   echo "FAILED: reading 8 MB of words took $peak_mb MB"
   failures=$((failures + 1))
 fi
+
+# The picture never replaces an input, however its path is spelled.
+mkdir "$dir/x"
+cp "$dir/run.vcd" "$dir/x/in.vcd"
+cp "$dir/run.txt" "$dir/x/in.txt"
+(
+  cd "$dir/x" || exit 1
+  expect 2 "is the capture it would be drawn from" --capture ./in.vcd --svg in.vcd
+  expect 2 "is the capture it would be drawn from" --capture "$dir/x/in.vcd" --svg ../x/in.vcd
+  expect 2 "is the trace it would be drawn from" --trace in.txt --capture ./in.vcd --svg "$dir/x/../x/in.txt"
+  exit $failures
+) || failures=$((failures + 1))
+cmp -s "$dir/run.vcd" "$dir/x/in.vcd" && cmp -s "$dir/run.txt" "$dir/x/in.txt" ||
+  { echo "FAILED: an input was overwritten"; failures=$((failures + 1)); }
+rm -rf "$dir/x"
+# A report that cannot be written fails the check (2), and no picture is
+# published beside it: standard output full, or closed.
+expect_report_lost() {  # expect_report_lost REDIRECTION TEXT
+  local redirection=$1 text=$2
+  rm -f "$dir/lost.svg"
+  eval '"$check" --trace "$dir/run.txt" --capture "$dir/run.vcd" --svg "$dir/lost.svg" 2>"$dir/out"' "$redirection"
+  local got=$?
+  if [[ $got != 2 ]] || ! grep -qF -- "$text" "$dir/out" || [[ -e $dir/lost.svg ]]; then
+    echo "FAILED: with standard output $redirection the checker gave $got, $(ls "$dir/lost.svg" 2>/dev/null):"
+    head -c 2000 "$dir/out"
+    failures=$((failures + 1))
+  fi
+}
+expect_report_lost '>/dev/full' "cannot write standard output"
+expect_report_lost '>&-' "standard output is closed: nowhere to print the report"
 
 # Nothing half-written: no picture and no temporary file from the runs that stopped.
 leftovers=$(ls -A "$dir" | grep -v -x -e run.txt -e run.vcd -e stuck-input.txt -e not-a-trace.txt \

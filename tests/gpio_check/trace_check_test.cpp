@@ -34,6 +34,14 @@ std::string Utf16(const std::string& text, bool littleEndian, bool mark) {
     return bytes;
 }
 
+// `noise` put just before the first `message`, as a serial port shows a
+// byte of line noise when it opens or its baud rate settles.
+std::string Glued(const std::string& text, const std::string& message, const std::string& noise) {
+    std::string glued = text;
+    glued.insert(glued.find(message), noise);
+    return glued;
+}
+
 // A debugger window: each message on a line of its own, ended \r\n.
 std::string MessagePerLine(const std::string& run) {
     std::string text = Replace(Replace(run, "\r\n", "\r"), "\r", "\r\n");
@@ -82,6 +90,12 @@ TEST(TraceForms, EveryWayOfSavingAWholeRunReadsAsThatRun) {
         {"UTF-16LE without one", Utf16(run, true, false)},
         {"UTF-16BE with a byte-order mark", Utf16(run, false, true)},
         {"UTF-16BE without one", Utf16(MessagePerLine(run), false, false)},
+        // Noise beside a message hides nothing: no byte of it is text.
+        {"a byte of line noise glued to a message", Glued(run, "Writing 0x00", "\xFF")},
+        {"noise on both sides of a report", Glued(Glued(run, " to 0x", "\xC3"), "GPDR1", "\xFE\x80")},
+        {"a lone UTF-16 surrogate beside a message",
+         Glued(Utf16(run, true, true), Utf16("Writing", true, false), std::string("\x00\xD8", 2))},
+        {"a character outside ASCII beside a message", Glued(run, "Read value", "\xC3\xBF")},
     };
     // Read in blocks of every kind of size: where a block ends changes nothing.
     for (const auto& form : forms) {
@@ -132,6 +146,9 @@ TEST(TraceForms, ACutOffTraceIsReportedAsCutOffNotAsAFault) {
         {"ends mid-run", run.substr(0, firstRead + 100 * 17 + 5), "ends after sample 100 of 600"},
         {"UTF-16 cut after an odd byte", Utf16(run, true, true).substr(0, 2 * firstRead + 1),
          "ends after the 3rd -SetDirection()"},
+        // Noise inside a message loses it: the trace is damaged, not wrong.
+        {"line noise inside a message", Glued(run, "ting 0x02", "\xFF"),
+         "1 character(s) of line noise"},
     };
     for (const auto& cut : cuts) {
         SCOPED_TRACE(cut.form);

@@ -114,7 +114,8 @@ private:
 };
 
 // libsigrok reads a session by its name, more than once: one from a pipe is
-// copied to a private file first, up to `maxBytes`.
+// copied to a private file first, up to `maxBytes`. So is a file when the
+// descriptor cannot be named (no /proc).
 bool ReadPipedSession(const std::string& path, DescriptorSource& in, const ChannelMap& channels, Capture& capture,
                       std::string& error, std::uint64_t maxBytes) {
     SpoolFile spool;
@@ -148,6 +149,18 @@ bool ReadPipedSession(const std::string& path, DescriptorSource& in, const Chann
         return false;
     }
     return ReadSigrokSession(spool.Path(), path, channels, capture, error);
+}
+
+// A name for the open file itself: whatever later happens to `path`
+// (replaced, a symlink turned elsewhere), the session checked is the one
+// libsigrok reads. Empty when there is none.
+std::string NameOfOpenFile(int fd, const struct stat& opened) {
+    const std::string name = "/proc/self/fd/" + std::to_string(fd);
+    struct stat named {};
+    if (::stat(name.c_str(), &named) != 0 || named.st_dev != opened.st_dev || named.st_ino != opened.st_ino) {
+        return "";
+    }
+    return name;
 }
 
 }  // namespace
@@ -184,8 +197,9 @@ bool ReadCaptureFile(const std::string& path, const ChannelMap& channels, Captur
     const bool regular = S_ISREG(status.st_mode);
     if (head.compare(0, 4, "PK\x03\x04") == 0) {
         DescriptorSource in(fd, head);
-        return regular ? ReadSigrokSession(path, channels, capture, error)
-                       : ReadPipedSession(path, in, channels, capture, error, maxSpooledBytes);
+        const std::string opened = regular ? NameOfOpenFile(fd, status) : "";
+        return !opened.empty() ? ReadSigrokSession(opened, path, channels, capture, error)
+                               : ReadPipedSession(path, in, channels, capture, error, maxSpooledBytes);
     }
     const std::size_t first = head.find_first_not_of(" \t\r\n");
     if ((first != std::string::npos && head[first] == '$') || head.find("\n$") != std::string::npos) {

@@ -20,6 +20,8 @@
 #include "cross_check.h"
 #include "expected_run.h"
 #include "output_file.h"
+#include "same_file.h"
+#include "shown_text.h"
 #include "trace_check.h"
 #include "trace_messages.h"
 #include "trace_reader.h"
@@ -29,8 +31,11 @@ namespace {
 
 constexpr int kBadUse = gpio_check::kExitBadUse;
 
+// Messages carry file names and text from the files: shown escaped, so
+// neither can drive the terminal.
 int Fail(const std::string& message) {
-    std::fprintf(stderr, "pxa-gpio-check: %s\n", message.c_str());
+    std::fprintf(stderr, "pxa-gpio-check: %s\n",
+                 gpio_check::ShownText(message, gpio_check::kShownMessageBytes).c_str());
     return kBadUse;
 }
 
@@ -50,6 +55,10 @@ std::string SecondsText(std::uint64_t ps) {
 
 int main(int argc, char** argv) {
     using namespace gpio_check;
+    // A closed standard output or error gets /dev/null, so the picture's
+    // temporary file can never take its descriptor and the report land in it.
+    const unsigned closedDescriptors = gpio_sim::ReserveStandardDescriptors();
+    const bool standardOutputClosed = (closedDescriptors & (1u << 1)) != 0;
     const ParsedCheckArguments parsed = ParseCheckArguments(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.ok) {
         Fail(parsed.error);
@@ -57,29 +66,46 @@ int main(int argc, char** argv) {
         return kBadUse;
     }
     const CheckOptions& options = parsed.options;
+    std::string error;
+    if (standardOutputClosed) {
+        return Fail(std::string("standard output is closed: nowhere to print the ") +
+                    (options.showHelp ? "help" : "report"));
+    }
     if (options.showHelp) {
         std::fputs(CheckUsageText().c_str(), stdout);
+        if (!gpio_sim::FlushStandardOutput(error) || std::fclose(stdout) != 0) return Fail(error);
         return 0;
     }
 
+    // The picture never replaces an input, however the two paths are spelled.
+    for (const auto& [input, what] : {std::make_pair(&options.tracePath, "trace"),
+                                      std::make_pair(&options.capturePath, "capture")}) {
+        if (!options.svgPath.empty() && !input->empty() && NameSameFile(options.svgPath, *input)) {
+            return Fail("--svg " + options.svgPath + " is the " + what +
+                        " it would be drawn from: give the picture a file of its own");
+        }
+    }
     // The picture's file is made now, so an unwritable one shows before the work.
     gpio_sim::OutputFile svg;
     gpio_sim::RemoveTemporariesOnSignals();
-    std::string error;
     if (!options.svgPath.empty() && !svg.Open(options.svgPath, error)) return Fail(error);
+    if (svg.IsStandardOutput()) {
+        return Fail("--svg " + options.svgPath + " is standard output, where the report goes");
+    }
 
     std::string heading = "pxa-gpio-check:";
     SavedTrace saved;
     const std::vector<TraceMessage>& messages = saved.messages;
     if (!options.tracePath.empty()) {
         if (!ReadTraceFile(options.tracePath, saved, error)) return Fail(error);
-        heading += " trace " + options.tracePath + " (" + EncodingName(saved.encoding) + ", " +
-                   std::to_string(messages.size()) + " messages)";
+        heading += " trace " + ShownText(options.tracePath, kShownNameBytes) + " (" +
+                   EncodingName(saved.encoding) + ", " + std::to_string(messages.size()) + " messages)";
     }
     Capture capture;
     if (!options.capturePath.empty()) {
         if (!ReadCaptureFile(options.capturePath, options.channels, capture, error)) return Fail(error);
-        heading += std::string(options.tracePath.empty() ? "" : ",") + " capture " + options.capturePath + " (" +
+        heading += std::string(options.tracePath.empty() ? "" : ",") + " capture " +
+                   ShownText(options.capturePath, kShownNameBytes) + " (" +
                    SecondsText(capture.endPs) +
                    (capture.sampleRateHz != 0 ? ", " + RateText(capture.sampleRateHz) : "") + ")";
     }
@@ -117,10 +143,15 @@ int main(int argc, char** argv) {
         marks.insert(marks.end(), cross.marks.begin(), cross.marks.end());
     }
 
+    // A report that did not reach standard output fails the check: no
+    // verdict is given on it and no picture published beside it.
     std::fputs(RenderReport(heading, checks).c_str(), stdout);
+    if (!gpio_sim::FlushStandardOutput(error)) return Fail(error);
     if (svg.IsOpen()) {
-        const std::string picture = RenderCheckDiagram(capture, analysis, marks, "captured: " + options.capturePath);
+        const std::string subtitle = "captured: " + ShownText(options.capturePath, kShownNameBytes);
+        const std::string picture = RenderCheckDiagram(capture, analysis, marks, subtitle);
         if (!svg.Commit(picture, error)) return Fail(error);
     }
+    if (std::fclose(stdout) != 0) return Fail("cannot write standard output");
     return ExitCodeFor(checks);
 }

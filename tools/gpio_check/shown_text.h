@@ -13,6 +13,12 @@ namespace gpio_check {
 // At most `maxBytes` of `text` (then "..."), escaped.
 std::string ShownText(const std::string& text, std::size_t maxBytes = 80);
 
+// A file's name as given on the command line: shown the same way, cut only
+// where no path is that long.
+constexpr std::size_t kShownNameBytes = 4096;
+// A whole message for standard error, whatever outside text is in it.
+constexpr std::size_t kShownMessageBytes = 16384;
+
 }  // namespace gpio_check
 
 #endif  // TOOLS_GPIO_CHECK_SHOWN_TEXT_H

@@ -12,6 +12,7 @@
 
 #include "capture_reader.h"
 #include "channel_picking.h"
+#include "shown_text.h"
 #include "sigrok_metadata.h"
 
 namespace gpio_check {
@@ -156,7 +157,7 @@ bool ReadSigrokSession(const std::string& path, const std::string& name, const C
         const auto context = sigrok::Context::create();
         context->set_log_level(sigrok::LogLevel::WARN);
         context->set_log_callback([&logged](const sigrok::LogLevel*, std::string message) {
-            logged = message.substr(0, 200);
+            logged = ShownText(message, 200);
         });
         std::shared_ptr<sigrok::Session> session;
         try {
@@ -203,12 +204,20 @@ bool ReadSigrokSession(const std::string& path, const std::string& name, const C
             // Not in the device's configuration: a META packet brings it.
         }
         LevelScanner scanner(static_cast<unsigned>(bit33), static_cast<unsigned>(bit80));
+        bool overran = false;
         session->add_datafeed_callback([&](std::shared_ptr<sigrok::Device>,
                                            std::shared_ptr<sigrok::Packet> packet) {
             if (packet->type() == sigrok::PacketType::LOGIC) {
+                if (overran) return;
                 const auto logic = std::static_pointer_cast<sigrok::Logic>(packet->payload());
                 scanner.Scan(static_cast<const std::uint8_t*>(logic->data_pointer()),
                              logic->data_length(), logic->unit_size());
+                // A member may inflate to more than it declares: stopped
+                // where the samples pass what the archive's check allowed.
+                if (scanner.Samples() > layout.mostSamples) {
+                    overran = true;
+                    session->stop();
+                }
             } else if (packet->type() == sigrok::PacketType::META) {
                 const auto meta = std::static_pointer_cast<sigrok::Meta>(packet->payload());
                 for (const auto& [key, value] : meta->config()) {
@@ -219,6 +228,11 @@ bool ReadSigrokSession(const std::string& path, const std::string& name, const C
         session->start();
         session->run();
 
+        if (overran) {
+            return fail("holds more than the " + std::to_string(layout.mostSamples) +
+                        " samples its archive declares room for at " + std::to_string(layout.sampleRateHz) +
+                        " Hz: stopped there");
+        }
         if (scanner.Bad()) return fail("logic samples of changing width, or narrower than the channels named");
         // libsigrok yields nothing, with no error, from a session it cannot
         // read: no samples means an unreadable file, not a quiet board.

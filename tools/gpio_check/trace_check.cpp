@@ -68,7 +68,7 @@ Alignment Align(const std::vector<const TraceMessage*>& trace, const ExpectedRun
     return best;
 }
 
-void CheckOrder(const std::vector<const TraceMessage*>& trace, std::size_t unrecognised,
+void CheckOrder(const std::vector<const TraceMessage*>& trace, std::size_t unrecognised, std::uint64_t damaged,
                 const Alignment& at, const ExpectedRun& expected, TraceCheck& check) {
     CheckResult& result = check.order;
     const std::size_t total = expected.messages.size();
@@ -80,10 +80,14 @@ void CheckOrder(const std::vector<const TraceMessage*>& trace, std::size_t unrec
             result.details.push_back("the device refused the mapping, so neither line was exercised");
             return;
         }
-        result.Raise(Status::Fault);
+        // Line noise inside a message loses it: a damaged trace, not a
+        // board that ran the program out of order.
+        result.Raise(damaged > 0 ? Status::Incomplete : Status::Fault);
         const std::size_t expectedIndex = at.start + at.matched;
-        result.summary = "not the program's run in order: message " + std::to_string(at.matched + 1) +
-                         " is " + DescribeMessage(found);
+        result.summary = (damaged > 0 ? "damaged by line noise, judged only up to message "
+                                      : "not the program's run in order: message ") +
+                         std::to_string(at.matched + 1) + (damaged > 0 ? ", which" : "") + " is " +
+                         DescribeMessage(found);
         result.details.push_back(
             expectedIndex < total
                 ? "expected " + DescribeMessage(expected.messages[expectedIndex]) + " (" +
@@ -119,6 +123,11 @@ void CheckOrder(const std::vector<const TraceMessage*>& trace, std::size_t unrec
     if (unrecognised > 0) {
         result.details.push_back(std::to_string(unrecognised) +
                                  " piece(s) of text are no message of the program and were skipped");
+    }
+    if (damaged > 0) {
+        result.details.push_back(std::to_string(damaged) +
+                                 " character(s) of line noise (bytes that are no text in the trace's encoding) "
+                                 "were skipped");
     }
 }
 
@@ -278,7 +287,7 @@ TraceCheck CheckTrace(const SavedTrace& saved, const ExpectedRun& expected) {
     if (!check.anyMessage) return check;
 
     const Alignment at = Align(trace, expected);
-    CheckOrder(trace, unrecognised, at, expected, check);
+    CheckOrder(trace, unrecognised, saved.damaged, at, expected, check);
     CheckRegisters(trace, at, expected, check);
     std::size_t number = 0;
     for (std::size_t i = 0; i < at.start; ++i) {

@@ -12,7 +12,9 @@
 namespace gpio_check {
 namespace {
 
-bool IsGap(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0' || c == '\f'; }
+// White space, control characters and what stands for a character outside
+// ASCII (kNotAscii) all lie between messages: none is part of one.
+bool IsGap(char c) { return static_cast<unsigned char>(c) <= ' ' || c == '\x7f'; }
 
 // Reads text[at, end): the window a message is read in. Counts every
 // character it looks at.

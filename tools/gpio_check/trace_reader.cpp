@@ -61,6 +61,7 @@ bool TraceReader::Finish() {
     std::string().swap(text_);
     trace_.unrecognised = splitter_.Unrecognised();
     trace_.encoding = decoder_.Encoding();
+    trace_.damaged = decoder_.Damaged();
     if (!CheckLimits()) return false;
     if (splitter_.Messages().empty()) return Refuse("holds no message of the program: is it the run's trace?");
     trace_.messages = std::move(splitter_.Messages());

@@ -29,6 +29,7 @@ struct TraceLimits {
 struct SavedTrace {
     std::vector<TraceMessage> messages;  // the program's, in order
     std::size_t unrecognised = 0;        // words of other text, skipped
+    std::uint64_t damaged = 0;           // characters that were no text: line noise
     TextEncoding encoding = TextEncoding::Utf8;
     std::uint64_t bytes = 0;
 };

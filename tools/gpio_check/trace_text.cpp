@@ -35,11 +35,11 @@ void TraceDecoder::Add(const char* bytes, std::size_t size, std::string& text) {
     const std::size_t taken = std::min(size, kEncodingSniffBytes - head_.size());
     head_.append(bytes, taken);
     if (head_.size() < kEncodingSniffBytes) return;
-    Finish(text);
+    Settle(text);
     Decode(bytes + taken, size - taken, text);
 }
 
-void TraceDecoder::Finish(std::string& text) {
+void TraceDecoder::Settle(std::string& text) {
     if (known_) return;
     known_ = true;
     encoding_ = DetectEncoding(head_);
@@ -53,20 +53,71 @@ void TraceDecoder::Finish(std::string& text) {
     std::string().swap(head_);
 }
 
+void TraceDecoder::Finish(std::string& text) {
+    Settle(text);
+    // A character the end of the file cut short.
+    if (pending_ > 0 || highSurrogate_) Damage(text);
+    pending_ = 0;
+    highSurrogate_ = false;
+}
+
+void TraceDecoder::Damage(std::string& text) {
+    ++damaged_;
+    text += kNotAscii;
+}
+
 void TraceDecoder::Decode(const char* bytes, std::size_t size, std::string& text) {
     if (encoding_ == TextEncoding::Utf8) {
-        std::size_t i = 0;
-        while (i < size) {
+        DecodeUtf8(bytes, size, text);
+    } else {
+        DecodeUtf16(bytes, size, text);
+    }
+}
+
+void TraceDecoder::DecodeUtf8(const char* bytes, std::size_t size, std::string& text) {
+    std::size_t i = 0;
+    while (i < size) {
+        if (pending_ == 0) {
             std::size_t ascii = i;
             while (ascii < size && static_cast<unsigned char>(bytes[ascii]) < 0x80) ++ascii;
             text.append(bytes + i, ascii - i);
-            if (ascii == size) break;
-            // One '?' a character: continuation bytes add none.
-            if ((static_cast<unsigned char>(bytes[ascii]) & 0xC0) != 0x80) text += '?';
-            i = ascii + 1;
+            i = ascii;
+            if (i == size) break;
         }
-        return;
+        const unsigned char byte = static_cast<unsigned char>(bytes[i]);
+        if (pending_ > 0) {
+            if (byte >= low_ && byte <= high_) {
+                low_ = 0x80;
+                high_ = 0xBF;
+                if (--pending_ == 0) text += kNotAscii;  // a whole character
+                ++i;
+                continue;
+            }
+            // The sequence breaks off: damage, and this byte starts afresh.
+            pending_ = 0;
+            low_ = 0x80;
+            high_ = 0xBF;
+            Damage(text);
+            continue;
+        }
+        ++i;
+        if (byte >= 0xC2 && byte <= 0xDF) {
+            pending_ = 1;
+        } else if (byte >= 0xE0 && byte <= 0xEF) {
+            pending_ = 2;
+            if (byte == 0xE0) low_ = 0xA0;   // no overlong form
+            if (byte == 0xED) high_ = 0x9F;  // no surrogate
+        } else if (byte >= 0xF0 && byte <= 0xF4) {
+            pending_ = 3;
+            if (byte == 0xF0) low_ = 0x90;
+            if (byte == 0xF4) high_ = 0x8F;  // nothing past U+10FFFF
+        } else {
+            Damage(text);  // a stray continuation byte, or one never in UTF-8
+        }
     }
+}
+
+void TraceDecoder::DecodeUtf16(const char* bytes, std::size_t size, std::string& text) {
     const bool littleEndian = encoding_ == TextEncoding::Utf16Le;
     std::size_t i = 0;
     // A last odd byte at the very end is half a character cut off by the
@@ -80,7 +131,16 @@ void TraceDecoder::Decode(const char* bytes, std::size_t size, std::string& text
         const unsigned second = static_cast<unsigned char>(bytes[i++]);
         half_.clear();
         const unsigned unit = littleEndian ? (first | second << 8) : (first << 8 | second);
-        text += unit < 0x80 ? static_cast<char>(unit) : '?';
+        const bool high = unit >= 0xD800 && unit <= 0xDBFF, low = unit >= 0xDC00 && unit <= 0xDFFF;
+        if (highSurrogate_ && !low) Damage(text);  // a high half with no low one
+        if (low && !highSurrogate_) {
+            Damage(text);  // a low half with no high one
+        } else if (low) {
+            text += kNotAscii;  // the pair: one character
+        } else if (!high) {
+            text += unit < 0x80 ? static_cast<char>(unit) : kNotAscii;
+        }
+        highSurrogate_ = high;
     }
 }
 
