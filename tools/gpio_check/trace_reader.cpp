@@ -67,6 +67,14 @@ bool TraceReader::Finish() {
     return true;
 }
 
+std::vector<TraceMessage> TraceReader::HeldMessages() const {
+    // The bytes kept to tell the encoding, decoded as the end would.
+    TraceDecoder decoder = decoder_;
+    std::string text;
+    decoder.Finish(text);
+    return splitter_.HeldMessages(text);
+}
+
 bool ReadTraceFile(const std::string& path, SavedTrace& trace, std::string& error, const TraceLimits& limits) {
     struct File {
         int fd;

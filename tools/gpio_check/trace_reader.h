@@ -43,6 +43,11 @@ public:
     bool Finish();
     const std::string& Error() const { return error_; }
 
+    // The messages so far, while reading: those split for good, then those
+    // in the text held back as the end would split them.
+    const std::vector<TraceMessage>& SplitMessages() { return splitter_.Messages(); }
+    std::vector<TraceMessage> HeldMessages() const;
+
     // What was read, once Finish() is done.
     SavedTrace& Trace() { return trace_; }
     // Memory the reading holds beside the messages, for its tests.
