@@ -2,6 +2,10 @@
 // logic-analyser capture show it, held against the same routine on the
 // simulated board, with a diagnosis line by line.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,11 +19,15 @@
 #include "capture_analysis.h"
 #include "capture_reader.h"
 #include "check_diagram.h"
+#include "check_json.h"
 #include "check_options.h"
 #include "check_report.h"
 #include "cross_check.h"
 #include "expected_run.h"
+#include "live_trace.h"
 #include "output_file.h"
+#include "progress_line.h"
+#include "serial_port.h"
 #include "trace_check.h"
 #include "trace_messages.h"
 #include "trace_reader.h"
@@ -46,6 +54,19 @@ std::string SecondsText(std::uint64_t ps) {
     return text;
 }
 
+// What an input is, by what its path names now.
+std::string InputKind(const std::string& path, std::uint64_t* size = nullptr) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) return "file";
+    if (S_ISREG(status.st_mode)) {
+        if (size != nullptr) *size = static_cast<std::uint64_t>(status.st_size);
+        return "file";
+    }
+    if (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode)) return "pipe";
+    if (S_ISCHR(status.st_mode)) return gpio_check::IsTerminalPath(path) ? "serial port" : "device";
+    return "file";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -62,23 +83,81 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // The picture's file is made now, so an unwritable one shows before the work.
-    gpio_sim::OutputFile svg;
+    // A serial port is opened and set up first: a path that is no port
+    // given --baud stops before any output file is made.
     gpio_sim::RemoveTemporariesOnSignals();
     std::string error;
+    const std::string traceKind = options.tracePath.empty() ? "" : InputKind(options.tracePath);
+    const bool fromPort = traceKind == "serial port";
+    const unsigned baud = options.baud != 0 ? options.baud : kDefaultBaud;
+    SerialPort port;
+    if (!fromPort && (options.baud != 0 || options.quietSeconds != 0)) {
+        return Fail(std::string(options.baud != 0 ? "--baud" : "--quiet-after") + ": '" + options.tracePath +
+                    "' is no terminal (a file or a pipe is read as it is, without --baud or --quiet-after)");
+    }
+    if (fromPort && !port.Open(options.tracePath, baud, error)) return Fail(error);
+
+    // The output files are made now, so an unwritable one shows before the work.
+    gpio_sim::OutputFile svg, json;
     if (!options.svgPath.empty() && !svg.Open(options.svgPath, error)) return Fail(error);
+    const bool jsonToStandardOutput = options.jsonPath == "-";
+    if (!options.jsonPath.empty() && !jsonToStandardOutput && !json.Open(options.jsonPath, error)) return Fail(error);
 
     std::string heading = "pxa-gpio-check:";
     SavedTrace saved;
     const std::vector<TraceMessage>& messages = saved.messages;
+    std::vector<JsonInput> inputs;
     if (!options.tracePath.empty()) {
-        if (!ReadTraceFile(options.tracePath, saved, error)) return Fail(error);
-        heading += " trace " + options.tracePath + " (" + EncodingName(saved.encoding) + ", " +
+        JsonInput input;
+        input.role = "trace";
+        input.kind = traceKind;
+        input.name = options.tracePath;
+        std::string how;
+        if (fromPort || traceKind == "pipe") {
+            ProgressLine progress(STDERR_FILENO);
+            LiveSource source;
+            source.fd = fromPort ? port.Descriptor() : -1;
+            source.name = options.tracePath;
+            source.port = fromPort;
+            if (options.quietSeconds != 0) source.quietSeconds = options.quietSeconds;
+            source.progress = progress.Enabled() ? &progress : nullptr;
+            // A pipe is opened here, once, as the saved-trace reader would.
+            const int pipeFd = fromPort ? -1 : ::open(options.tracePath.c_str(), O_RDONLY | O_CLOEXEC);
+            if (!fromPort && pipeFd < 0) {
+                return Fail("cannot read '" + options.tracePath + "': " + std::strerror(errno));
+            }
+            if (!fromPort) source.fd = pipeFd;
+            LiveTrace live;
+            const bool read = ReadTraceLive(source, live, error);
+            if (pipeFd >= 0) ::close(pipeFd);
+            port.Close();
+            if (!read) return Fail(error);
+            saved = std::move(live.trace);
+            how = fromPort ? "serial port at " + std::to_string(baud) + " Bd, " +
+                                 DescribeLiveEnd(live, source.quietSeconds) + ", "
+                           : "";
+            if (fromPort) {
+                input.seconds = live.seconds;
+                input.end = DescribeLiveEnd(live, source.quietSeconds);
+            }
+        } else if (!ReadTraceFile(options.tracePath, saved, error)) {
+            return Fail(error);
+        }
+        heading += " trace " + options.tracePath + " (" + how + EncodingName(saved.encoding) + ", " +
                    std::to_string(messages.size()) + " messages)";
+        input.bytes = saved.bytes;
+        input.messages = static_cast<std::int64_t>(messages.size());
+        inputs.push_back(input);
     }
     Capture capture;
     if (!options.capturePath.empty()) {
+        JsonInput input;
+        input.role = "capture";
+        input.name = options.capturePath;
+        input.kind = InputKind(options.capturePath, &input.bytes);
         if (!ReadCaptureFile(options.capturePath, options.channels, capture, error)) return Fail(error);
+        input.seconds = static_cast<double>(capture.endPs) / 1e12;
+        inputs.push_back(input);
         heading += std::string(options.tracePath.empty() ? "" : ",") + " capture " + options.capturePath + " (" +
                    SecondsText(capture.endPs) +
                    (capture.sampleRateHz != 0 ? ", " + RateText(capture.sampleRateHz) : "") + ")";
@@ -117,10 +196,16 @@ int main(int argc, char** argv) {
         marks.insert(marks.end(), cross.marks.begin(), cross.marks.end());
     }
 
-    std::fputs(RenderReport(heading, checks).c_str(), stdout);
+    const int exitCode = ExitCodeFor(checks);
+    const std::string verdict = options.jsonPath.empty() ? "" : RenderJsonVerdict(inputs, checks, exitCode);
+    std::fputs((jsonToStandardOutput ? verdict : RenderReport(heading, checks)).c_str(), stdout);
+    // Every output file or none.
+    std::vector<gpio_sim::PendingOutput> outputs;
     if (svg.IsOpen()) {
-        const std::string picture = RenderCheckDiagram(capture, analysis, marks, "captured: " + options.capturePath);
-        if (!svg.Commit(picture, error)) return Fail(error);
+        outputs.push_back({&svg, RenderCheckDiagram(capture, analysis, marks, "captured: " + options.capturePath)});
     }
-    return ExitCodeFor(checks);
+    if (json.IsOpen()) outputs.push_back({&json, verdict});
+    if (!outputs.empty() && !gpio_sim::CommitAll(outputs, error)) return Fail(error);
+    if (!gpio_sim::FlushStandardOutput(error)) return Fail(error);
+    return exitCode;
 }
