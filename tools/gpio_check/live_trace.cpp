@@ -100,7 +100,12 @@ bool ReadTraceLive(const LiveSource& source, LiveTrace& live, std::string& error
                 continue;
             }
             const ssize_t got = ::read(source.fd, block.data(), block.size());
-            if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            const bool hungUp = (watch.revents & (POLLHUP | POLLERR)) != 0;
+            if (got < 0 && (errno == EINTR || (errno == EAGAIN && !hungUp))) continue;
+            if (got < 0 && errno == EAGAIN && source.port) {
+                live.end = LiveEnd::HungUp;
+                break;
+            }
             // A terminal whose other side went away reads EIO or nothing.
             if ((got < 0 && errno == EIO && source.port) || (got == 0 && source.port)) {
                 live.end = LiveEnd::HungUp;

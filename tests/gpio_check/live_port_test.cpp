@@ -1,0 +1,163 @@
+// pxa-gpio-check reading the trace from a serial port as the run goes: a
+// pseudo-terminal stands for the port, the test writes the board's bytes
+// into it at a real board's pace (a hundred times faster), and watches the
+// checker's exit code, report, progress line and the port's settings after.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "port_pair.h"
+
+namespace {
+
+using port_test::Clock;
+
+// A board's pace scaled down: a write step's 500 ms becomes 5 ms, a
+// sample's 12 ms 0.12 ms.
+constexpr double kScale = 0.01;
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string Temporary(const std::string& name) {
+    const char* dir = std::getenv("TMPDIR");
+    return std::string(dir != nullptr ? dir : "/tmp") + "/live_port_test." + std::to_string(getpid()) + "." + name;
+}
+
+// The simulated board's healthy run: its trace and its VCD.
+struct Run {
+    std::string trace;
+    std::string vcdPath;
+};
+
+const Run& HealthyRun() {
+    static const Run run = [] {
+        const std::string trace = Temporary("run.txt"), vcd = Temporary("run.vcd");
+        const std::string command = std::string(PXA_GPIO_SIM) + " --clock simulated --trace " + trace + " --vcd " +
+                                    vcd + " >/dev/null";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        Run made{ReadFile(trace), vcd};
+        std::remove(trace.c_str());
+        return made;
+    }();
+    return run;
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    const auto at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+}
+
+enum class Pace { AtOnce, Board };
+
+struct LiveCase {
+    const char* name;
+    std::string trace;
+    Pace pace;
+    int stopAtStep;      // the last write step sent, 0: the whole trace
+    bool hangUpAfter;    // the board side closed after the bytes
+    std::vector<std::string> options;
+    int exitCode;
+    std::string report;    // a piece of the report
+    std::string progress;  // a piece of the progress line's last state
+};
+
+void PrintTo(const LiveCase& c, std::ostream* out) { *out << c.name; }
+
+std::vector<LiveCase> Cases() {
+    const std::string healthy = HealthyRun().trace;
+    // GPIO80's direction bit does not set: the line cannot be made an output.
+    const std::string stuck = Replaced(healthy, "GPDR2 changed from 0x00000000 to 0x00010000",
+                                       "GPDR2 changed from 0x00000000 to 0x00000000");
+    return {
+        {"whole_at_once_with_capture", healthy, Pace::AtOnce, 0, false,
+         {"--capture", HealthyRun().vcdPath}, 0, "verdict                  ok", "done: sample 600 of 600"},
+        {"whole_at_board_pace", healthy, Pace::Board, 0, false, {"--baud", "921600"}, 3,
+         "serial port at 921600 Bd, read until the run's closing message", "done: sample 600 of 600"},
+        {"quiet_after_step_37", healthy, Pace::Board, 37, false, {}, 3,
+         "ends after write step 37 of 120", "write phase: step 37 of 120"},
+        {"stuck_line", stuck, Pace::Board, 0, false, {}, 1, "GPIO80 could not be made an output",
+         "FAULT: GPDR2 did not take its update"},
+        {"hang_up_mid_run", healthy, Pace::Board, 90, true, {}, 3, "the port hung up",
+         "write phase: step 90 of 120"},
+    };
+}
+
+class LivePort : public testing::TestWithParam<LiveCase> {};
+
+TEST_P(LivePort, VerdictProgressAndSettings) {
+    const LiveCase& c = GetParam();
+    port_test::PortPair port;
+    ASSERT_TRUE(port.ok());
+    std::vector<std::string> arguments = {PXA_GPIO_CHECK, "--trace", port.Name(), "--quiet-after", "0.5s"};
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    port_test::Run checker(arguments);
+    ASSERT_TRUE(port.WaitUntilRaw(10)) << "the checker did not set the port up";
+
+    int steps = 0;
+    Clock::time_point lastByte = Clock::now();
+    for (const std::string& piece : port_test::TracePieces(c.trace)) {
+        if (piece.find("Writing") != std::string::npos && c.stopAtStep > 0 && ++steps > c.stopAtStep) break;
+        port.Write(piece);
+        lastByte = Clock::now();
+        if (c.pace == Pace::AtOnce) continue;
+        if (piece.find("Writing") != std::string::npos) port_test::Pause(0.5 * kScale);
+        if (piece.find("Read value") != std::string::npos) port_test::Pause(0.012 * kScale);
+    }
+    if (c.hangUpAfter) port.HangUp();
+
+    const int code = checker.Wait(30);
+    ASSERT_NE(code, -1) << "still running 30 s after the last byte";
+    EXPECT_EQ(code, c.exitCode) << checker.Output() << checker.Errors();
+    EXPECT_NE(checker.Output().find(c.report), std::string::npos) << checker.Output();
+    EXPECT_NE(checker.LastProgress().find(c.progress), std::string::npos) << checker.Errors();
+    const double after = std::chrono::duration<double>(checker.EndedAt() - lastByte).count();
+    if (c.stopAtStep > 0 && !c.hangUpAfter) {
+        EXPECT_GE(after, 0.5) << "stopped before the quiet time was over";
+    }
+    // An upper bound loose enough for a busy machine: a real check of the
+    // delay is scripts/measure_live_port.sh.
+    EXPECT_LT(after, c.stopAtStep > 0 && !c.hangUpAfter ? 5.5 : 5.0);
+
+    struct termios now {};
+    if (!c.hangUpAfter) {
+        ASSERT_TRUE(port.Settings(now));
+        const struct termios& before = port.Before();
+        EXPECT_EQ(now.c_iflag, before.c_iflag);
+        EXPECT_EQ(now.c_oflag, before.c_oflag);
+        EXPECT_EQ(now.c_cflag, before.c_cflag);
+        EXPECT_EQ(now.c_lflag, before.c_lflag);
+        EXPECT_EQ(cfgetispeed(&now), cfgetispeed(&before));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, LivePort, testing::ValuesIn(Cases()),
+                         [](const testing::TestParamInfo<LiveCase>& info) { return info.param.name; });
+
+// A signal ends the checker mid-run: the port is as it was before.
+TEST(LivePortSignal, SettingsRestoredWhenInterrupted) {
+    port_test::PortPair port;
+    ASSERT_TRUE(port.ok());
+    port_test::Run checker({PXA_GPIO_CHECK, "--trace", port.Name()});
+    ASSERT_TRUE(port.WaitUntilRaw(10));
+    port.Write(HealthyRun().trace.substr(0, 2000));
+    port_test::Pause(0.1);
+    checker.Interrupt();
+    EXPECT_EQ(checker.Wait(10), 128 + SIGINT);
+    struct termios now {};
+    ASSERT_TRUE(port.Settings(now));
+    EXPECT_EQ(now.c_lflag, port.Before().c_lflag);
+    EXPECT_EQ(now.c_iflag, port.Before().c_iflag);
+    EXPECT_EQ(cfgetispeed(&now), cfgetispeed(&port.Before()));
+}
+
+}  // namespace
