@@ -11,6 +11,7 @@ const char* StatusName(Status status) {
     switch (status) {
     case Status::Ok: return "ok";
     case Status::Info: return "info";
+    case Status::NotSeen: return "not seen";
     case Status::Incomplete: return "incomplete";
     case Status::Fault: return "fault";
     }

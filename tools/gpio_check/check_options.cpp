@@ -184,9 +184,10 @@ std::string CheckUsageText() {
     and a logic-analyser capture
 
 SYNOPSIS
-    pxa-gpio-check [--trace FILE] [--capture FILE] [--channel LINE=CHANNEL]...
+    pxa-gpio-check [--trace FILE|PORT [--baud N] [--quiet-after TIME]]
+                   [--capture FILE] [--channel LINE=CHANNEL]...
                    [--channel LINE@INDEX]...
-                   [--svg FILE]
+                   [--svg FILE] [--json FILE|-]
 
 DESCRIPTION
     Takes what a run of TolvarGPIOTest on a real board produced and says, line
@@ -212,11 +213,33 @@ DESCRIPTION
     as a fault of the board, and so is a capture in which no run is found.
 
 OPTIONS
+    --trace PORT
+        The board's debug serial port (/dev/ttyUSB0, or any terminal device),
+        read as the run goes: raw, 8N1, no flow control, at --baud; its
+        previous settings are put back at the end, also on a signal. The
+        checker stops by itself at the run's closing message, when the port
+        hangs up, or once the run has begun and nothing has come for
+        --quiet-after; then it says how far the run got (exit 3). Start it,
+        then the program on the board.
+
+    --baud N
+        The port's speed in Bd; 115200, the debug port's usual, if not given.
+
+    --quiet-after TIME
+        How long the port may be silent once the run has begun: 5s if not
+        given, ten times a healthy run's longest silence on a board (a write
+        step, 0.5 s). As 5, 5s, 0.5s or 500ms.
+
     --trace FILE
         The run's debug output as saved from the board's debug serial port or
         a debugger's output window: UTF-8 or UTF-16 (either byte order, with
         or without a byte-order mark), with \r\n, \r or \n line ends, or each
-        message on its own line.
+        message on its own line. A pipe is read to its end.
+
+    While a trace comes from a port or a pipe and standard error is a
+    terminal, a progress line there shows the phase, the step or sample
+    reached, the time since the run began and the first fault as soon as it
+    is known; nothing of it goes anywhere else.
 
     --capture FILE
         A capture of the two lines as sigrok and PulseView save it: a .sr
@@ -241,6 +264,12 @@ OPTIONS
         Also draw the expected and the captured waveforms one above the other,
         faults marked. Needs --capture. The file appears whole or not at all.
 
+    --json FILE
+        Also write the verdict as JSON for a program to read: the tool's
+        version, the inputs, each check and line with its status, the
+        verdict and the exit code. "--json -" writes it to standard output
+        instead of the text report. The file appears whole or not at all.
+
     -h, --help
         This text.
 
@@ -248,13 +277,18 @@ OPTIONS
     not start with '-'.
 
 EXIT STATUS
-    0   a whole run was seen, and every check ran and passed
+    0   a whole run was seen in a capture (and the trace, if given), and
+        every check ran and passed
     1   a fault of the board was found
     2   bad use, or an input that cannot be read
-    3   no fault found, but not a whole run: an input is cut off, or holds
-        no run of the program; the verdict line says what is missing
+    3   no fault found, but not a whole run or not all seen: an input is cut
+        off (a port gone quiet or hung up), or holds no run of the program;
+        or a trace came without a capture, so the pins' levels were not
+        seen; or too few samples could be held against a pin. The verdict
+        line says what is missing
 
 EXAMPLES
+    pxa-gpio-check --trace /dev/ttyUSB0 --capture run.sr --json board-17.json
     pxa-gpio-check --trace debug.txt
     pxa-gpio-check --trace debug.txt --capture run.sr --svg check.svg
     pxa-gpio-check --capture run.vcd --channel GPIO33=D3 --channel GPIO80=D5

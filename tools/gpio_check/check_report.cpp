@@ -8,6 +8,7 @@ const char* StatusWord(Status status) {
     switch (status) {
     case Status::Ok: return "ok";
     case Status::Info: return "info";
+    case Status::NotSeen: return "not seen";
     case Status::Incomplete: return "cut off";
     case Status::Fault: return "FAULT";
     }
@@ -41,7 +42,7 @@ std::string OverallText(const std::vector<CheckResult>& checks) {
     std::string faulty, missing;
     for (const CheckResult& check : checks) {
         if (check.status == Status::Fault) faulty += (faulty.empty() ? "" : ", ") + check.name;
-        if (check.status == Status::Incomplete) {
+        if (check.status == Status::Incomplete || check.status == Status::NotSeen) {
             missing += (missing.empty() ? "" : "; ") + check.name + ": " + check.summary;
         }
     }
@@ -50,6 +51,7 @@ std::string OverallText(const std::vector<CheckResult>& checks) {
         return "the board does not do what the program asks; found by: " + faulty +
                (missing.empty() ? "" : "; and not all was checked");
     case Status::Incomplete: return "no fault found, but not a whole run: " + missing;
+    case Status::NotSeen: return "no fault found, but not all was seen: " + missing;
     default: return "a whole run seen; every check ran and passed";
     }
 }
@@ -71,8 +73,9 @@ LineVerdict VerdictForLine(const std::vector<CheckResult>& checks, int line) {
                 if (verdict.status == Status::Info) verdict.status = Status::Ok;
                 passed += (passed.empty() ? "" : "; ") + note.text;
             } else {
-                if (note.status == Status::Incomplete && verdict.status != Status::Fault) {
-                    verdict.status = Status::Incomplete;
+                const bool short_ = note.status == Status::Incomplete || note.status == Status::NotSeen;
+                if (short_ && static_cast<int>(note.status) > static_cast<int>(verdict.status)) {
+                    verdict.status = note.status;
                 }
                 others += (others.empty() ? "" : "; ") + note.text;
             }
@@ -107,6 +110,7 @@ std::string RenderReport(const std::string& heading, const std::vector<CheckResu
 int ExitCodeFor(const std::vector<CheckResult>& checks) {
     switch (OverallStatus(checks)) {
     case Status::Fault: return kExitFault;
+    case Status::NotSeen:
     case Status::Incomplete: return kExitNotWhole;
     default: return kExitGood;
     }

@@ -15,7 +15,8 @@ namespace gpio_check {
 constexpr int kExitGood = 0;      // a whole run seen, every check ran and passed
 constexpr int kExitFault = 1;     // a fault of the board found
 constexpr int kExitBadUse = 2;    // bad use, or an input that cannot be read
-constexpr int kExitNotWhole = 3;  // no fault found, but an input is cut off or holds no run
+constexpr int kExitNotWhole = 3;  // no fault found, but an input is cut off or holds no run, or
+                                  // the inputs cannot show all (a trace alone: the pins not seen)
 
 // A line's verdict from every check's notes on it: a fault first.
 struct LineVerdict {

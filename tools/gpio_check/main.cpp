@@ -170,6 +170,7 @@ int main(int argc, char** argv) {
     if (!options.tracePath.empty()) {
         trace = CheckTrace(saved, expected);
         checks.insert(checks.end(), {trace.order, trace.registers, trace.readPhase});
+        if (options.capturePath.empty()) checks.push_back(PinsNotCaptured());
     }
     CaptureAnalysis analysis;
     std::vector<FaultMark> marks;

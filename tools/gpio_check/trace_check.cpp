@@ -256,6 +256,15 @@ void DescribeReadPhase(TraceCheck& check) {
 
 }  // namespace
 
+CheckResult PinsNotCaptured() {
+    CheckResult result("pins");
+    result.Raise(Status::NotSeen);
+    result.summary = "not seen: no capture, and a trace cannot show a stuck, swapped or shorted output "
+                     "(give --capture too)";
+    for (int line = 0; line < kLineCount; ++line) result.Note(line, Status::NotSeen, "its pin not seen (no capture)");
+    return result;
+}
+
 std::uint32_t MappedBase(const std::vector<TraceMessage>& messages) {
     for (const TraceMessage& message : messages) {
         if (message.kind == MessageKind::Mapped) return message.value2;
