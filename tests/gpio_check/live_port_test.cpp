@@ -31,7 +31,8 @@ std::string Temporary(const std::string& name) {
     return std::string(dir != nullptr ? dir : "/tmp") + "/live_port_test." + std::to_string(getpid()) + "." + name;
 }
 
-// The simulated board's healthy run: its trace and its VCD.
+// The simulated board's healthy run, its lines driven low in the read
+// phase so that the capture shows them: its trace and its VCD.
 struct Run {
     std::string trace;
     std::string vcdPath;
@@ -40,8 +41,9 @@ struct Run {
 const Run& HealthyRun() {
     static const Run run = [] {
         const std::string trace = Temporary("run.txt"), vcd = Temporary("run.vcd");
-        const std::string command = std::string(PXA_GPIO_SIM) + " --clock simulated --trace " + trace + " --vcd " +
-                                    vcd + " >/dev/null";
+        const std::string command = std::string(PXA_GPIO_SIM) +
+                                    " --clock simulated --drive GPIO33=low@60 --drive GPIO80=low@60 --trace " +
+                                    trace + " --vcd " + vcd + " >/dev/null";
         EXPECT_EQ(std::system(command.c_str()), 0);
         Run made{ReadFile(trace), vcd};
         std::remove(trace.c_str());
