@@ -75,6 +75,22 @@ expect 0 "3   no fault found" --help
 "$sim" --clock simulated --debug-baud 115200 --sleep-tick 1ms --drive GPIO33=low@60.5 --drive GPIO33=high@62.5 \
   --drive GPIO80=low@61 --trace "$dir/real.txt" --vcd "$dir/real.vcd" || exit 1
 expect 0 "samples every 12.0 ms: 10 ms asked, 2.0 ms more" --trace "$dir/real.txt" --capture "$dir/real.vcd"
+# Times from sample numbers at that period, as the pin shows it, not 10 ms a sample (1.850 s).
+expect 0 "high from sample 186 (2.218 s into the read phase at the 12.0 ms a sample found)" \
+  --trace "$dir/real.txt" --capture "$dir/real.vcd"
+# The analyser's probes swapped on a healthy board: named as such, the
+# samples held against the channel with each line's pattern, nothing said
+# to fall past the end of a capture that covers the run.
+expect 1 "the two lines are swapped (or the analyser's probes are)" --trace "$dir/run.txt" \
+  --capture "$dir/run.vcd" --channel GPIO33=GPIO80 --channel GPIO80=GPIO33
+for wrong in "past the end of the capture" "the input reads other than the pin"; do
+  if grep -qF "$wrong" "$dir/out"; then
+    echo "FAILED: probes swapped: '$wrong' in the report"
+    failures=$((failures + 1))
+  fi
+done
+grep -qF "check which probe is on which pin" "$dir/out" ||
+  { echo "FAILED: probes swapped: no word of the probes"; failures=$((failures + 1)); }
 # However long the span, the picture stays small (17.6 MB before it was bounded).
 expect 0 "verdict                  ok" --capture "$dir/far.vcd" --svg "$dir/far.svg"
 size=$(wc -c <"$dir/far.svg")

@@ -202,7 +202,8 @@ TEST(TraceChecks, ReadPhaseLevelsPerLineWithWhenTheyChange) {
     const TraceCheck check = Check(run);
     ASSERT_EQ(check.readPhase.lineNotes.size(), 2u);
     EXPECT_EQ(check.readPhase.lineNotes[0].text,
-              "reads high in 350 of 600 samples, 1 change(s): high from sample 251 (2.500 s into the read phase)");
+              "reads high in 350 of 600 samples, 1 change(s): high from sample 251 (2.500 s into the read phase at the "
+              "10 ms a sample asked)");
     EXPECT_EQ(check.readPhase.lineNotes[1].text, "reads low in all 600 samples");
 }
 

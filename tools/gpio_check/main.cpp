@@ -167,9 +167,11 @@ int main(int argc, char** argv) {
     const WritePlan plan = PlanFromRun(expected);
     std::vector<CheckResult> checks;
     TraceCheck trace;
+    std::size_t readPhaseAt = 0;  // the trace's read phase among the checks, told again once the period is known
     if (!options.tracePath.empty()) {
         trace = CheckTrace(saved, expected);
         checks.insert(checks.end(), {trace.order, trace.registers, trace.readPhase});
+        readPhaseAt = checks.size() - 1;
         if (options.capturePath.empty()) checks.push_back(PinsNotCaptured());
     }
     CaptureAnalysis analysis;
@@ -194,6 +196,10 @@ int main(int argc, char** argv) {
     if (!options.tracePath.empty() && !options.capturePath.empty()) {
         const CrossCheck cross = CheckTraceAgainstCapture(trace, capture, analysis, plan);
         checks.push_back(cross.result);
+        if (cross.samplePeriodPs > 0) {
+            RetimeReadPhase(trace, cross.samplePeriodPs / 1e6);
+            checks[readPhaseAt] = trace.readPhase;
+        }
         marks.insert(marks.end(), cross.marks.begin(), cross.marks.end());
     }
 
