@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <iterator>
 #include <utility>
@@ -444,6 +445,49 @@ TEST(CheckDiagram, StaysSmallWhateverTheSpanOrTheChanges) {
         const std::string svg = RenderCheckDiagram(*capture, analysis, capture == &healthy ? marks : analysis.marks, "");
         EXPECT_LT(svg.size(), 100000u);
         EXPECT_NE(svg.find("</svg>"), std::string::npos);
+    }
+}
+
+// A capture that starts 40 s into the run and one that ends 3 s into the
+// read phase: the captured rows are drawn as not captured where the file
+// holds nothing (they were drawn as driven low outputs), and the title says
+// the verdict it is given.
+TEST(CheckDiagram, WhatWasNotCapturedIsDrawnAsNotCaptured) {
+    const WritePlan plan = PlanFromRun(Expected());
+    const Capture healthy = RunBoard().capture;
+    const std::uint64_t late = 40 * kPsPerSecond;
+    Capture startsLate = healthy, endsEarly = healthy;
+    for (int line = 0; line < kLineCount; ++line) {
+        CapturedLine& shifted = line == 0 ? startsLate.gpio33 : startsLate.gpio80;
+        shifted.changes = {{0, LevelAt(LineOf(healthy, line), static_cast<double>(late))}};
+        for (const LevelChange& change : LineOf(healthy, line).changes) {
+            if (change.timePs > late) shifted.changes.push_back({change.timePs - late, change.level});
+        }
+    }
+    startsLate.endPs = healthy.endPs - late;
+    endsEarly.endPs = 63 * kPsPerSecond;  // x 1126.6 on the 66 s axis
+    const struct {
+        const Capture* capture;
+        std::size_t gaps;
+        const char* first;  // the first gap's rectangle starts here: 0 s, or 63 s
+    } cases[] = {{&healthy, 0, ""}, {&startsLate, 2, "x=\"90.0\""}, {&endsEarly, 2, "x=\"1126.6\""}};
+    for (const auto& c : cases) {
+        const CaptureAnalysis analysis = AnalyseCapture(*c.capture, plan);
+        const std::string svg = RenderCheckDiagram(*c.capture, analysis, analysis.marks, "captured: x.vcd",
+                                                   "verdict cut off: not a whole run");
+        std::size_t gaps = 0;
+        for (auto at = svg.find("class=\"gap\""); at != std::string::npos; at = svg.find("class=\"gap\"", at + 1)) {
+            ++gaps;
+        }
+        EXPECT_EQ(gaps, c.gaps) << svg;
+        if (c.gaps > 0) {
+            const auto gap = svg.find("class=\"gap\"");
+            EXPECT_EQ(svg.compare(gap + 12, std::strlen(c.first), c.first), 0) << svg.substr(gap, 80);
+            if (c.capture == &startsLate) {
+                EXPECT_NE(svg.find(">not captured</text>"), std::string::npos);
+            }
+        }
+        EXPECT_NE(svg.find("class=\"title\">verdict cut off: not a whole run</text>"), std::string::npos);
     }
 }
 

@@ -209,7 +209,10 @@ int main(int argc, char** argv) {
     // Every output file or none.
     std::vector<gpio_sim::PendingOutput> outputs;
     if (svg.IsOpen()) {
-        outputs.push_back({&svg, RenderCheckDiagram(capture, analysis, marks, "captured: " + options.capturePath)});
+        const std::string title =
+            std::string("verdict ") + StatusWord(OverallStatus(checks)) + ": " + OverallText(checks);
+        outputs.push_back({&svg, RenderCheckDiagram(capture, analysis, marks, "captured: " + options.capturePath,
+                                                    title.size() > 110 ? title.substr(0, 107) + "..." : title)});
     }
     if (json.IsOpen()) outputs.push_back({&json, verdict});
     if (!outputs.empty() && !gpio_sim::CommitAll(outputs, error)) return Fail(error);
