@@ -41,6 +41,42 @@ expect() {  # expect CODE PATTERN ARGS...: the exit code and a line of the repor
   fi
 }
 
+# The same run with --json, to a file and to standard output, read back by
+# a JSON parser: the same verdict, lines and checks as the text report, and
+# the exit code the process gave.
+json_matches() {  # json_matches ARGS...
+  "$check" "$@" >"$dir/text" 2>/dev/null
+  local text_code=$?
+  "$check" "$@" --json - >"$dir/streamed.json" 2>/dev/null
+  local json_code=$?
+  rm -f "$dir/filed.json"
+  "$check" "$@" --json "$dir/filed.json" >/dev/null 2>&1
+  if ! python3 - "$dir/text" "$dir/streamed.json" "$dir/filed.json" "$text_code" "$json_code" <<'EOF'; then
+import json, sys
+text, streamed, filed, text_code, json_code = sys.argv[1:]
+report = open(text).read().splitlines()
+verdict = json.load(open(streamed))
+assert verdict == json.load(open(filed)), "the file and standard output differ"
+assert verdict["format"] == 1 and verdict["tool"] == "pxa-gpio-check" and verdict["version"], verdict
+assert verdict["exitCode"] == int(text_code) == int(json_code), (verdict["exitCode"], text_code, json_code)
+words = {"ok": "ok", "info": "info", "not seen": "not seen", "incomplete": "cut off", "fault": "FAULT"}
+def line(subject, status, summary):
+    wanted = "%-24s %-8s %s" % (subject, words[status], summary)
+    assert wanted in report, "not in the text report: " + wanted
+for entry in verdict["lines"]:
+    line(entry["name"], entry["status"], entry["summary"])
+    assert (entry["status"] == "fault") == bool(entry["faults"]), entry
+for entry in verdict["checks"]:
+    line(entry["name"], entry["status"], entry["summary"])
+line("verdict", verdict["verdict"]["status"], verdict["verdict"]["text"])
+roles = [i["role"] for i in verdict["inputs"]]
+assert all(i["name"] and i["kind"] for i in verdict["inputs"]) and len(set(roles)) == len(roles), roles
+EOF
+    echo "FAILED [$board]: --json does not say what the report says: pxa-gpio-check $*"
+    failures=$((failures + 1))
+  fi
+}
+
 # board FAULT DRIVE CAPTURE-VERDICT BOTH-VERDICT TRACE-VERDICT: the run on
 # the board (FAULT and DRIVE are pxa-gpio-sim options, "" for none), what a
 # capture alone must report, what the trace with a capture must add, and
@@ -59,7 +95,10 @@ board() {
   for format in vcd sr; do
     expect "$code" "$capture" --capture "$dir/run.$format"
     expect "$code" "$both" --trace "$dir/run.txt" --capture "$dir/run.$format"
+    json_matches --capture "$dir/run.$format"
+    json_matches --trace "$dir/run.txt" --capture "$dir/run.$format" --svg "$dir/run.svg"
   done
+  json_matches --trace "$dir/run.txt"
   expect 3 "$trace" --trace "$dir/run.txt"
   expect 3 "^verdict +not seen +no fault found, but not all was seen: pins: not seen: no capture" \
     --trace "$dir/run.txt"

@@ -102,6 +102,23 @@ expect 2 "holds no message of the program" --trace "$dir/not-a-trace.txt"
 expect 2 "broken.sr" --capture "$dir/broken.sr" --svg "$dir/bad.svg"
 expect 2 "cannot write" --capture "$dir/run.vcd" --svg "$dir/no/such/dir.svg"
 expect 2 "$dir: is a directory, not a capture file" --capture "$dir"
+# The serial port's options and --json: bad values and paths stop before any file is made.
+expect 2 "--baud '12345': not a serial port's speed" --trace "$dir/run.txt" --baud 12345 --json "$dir/made.json"
+expect 2 "--baud: '$dir/run.txt' is no terminal" --trace "$dir/run.txt" --baud 115200 --json "$dir/made.json"
+expect 2 "--quiet-after: '$dir/run.txt' is no terminal" --trace "$dir/run.txt" --quiet-after 2s
+expect 2 "--quiet-after 'soon': expected a time" --trace "$dir/run.txt" --quiet-after soon
+expect 2 "cannot write" --trace "$dir/run.txt" --json "$dir/no/such/dir.json"
+expect 2 "--json $dir/run.txt would overwrite an input" --trace "$dir/run.txt" --json "$dir/run.txt"
+# Line names as pxa-gpio-sim takes them; a channel that is not there named
+# with the option that would map it; a trace given as the capture.
+expect 0 "trace against capture    ok" --trace "$dir/run.txt" --capture "$dir/run.vcd" --channel gpio33=GPIO33 \
+  --channel Gpio80@2
+printf '$timescale 1 us $end\n$var wire 1 a D0 $end\n$var wire 1 b D1 $end\n$enddefinitions $end\n#0\n0a\n0b\n' \
+  >"$dir/d01.vcd"
+expect 2 "no channel GPIO33 (the file has D0, D1): say which carries GPIO33, e.g. --channel GPIO33@0 or --channel GPIO33=D0" \
+  --capture "$dir/d01.vcd"
+expect 2 "Try 'pxa-gpio-check --help'." --capture "$dir/d01.vcd"
+expect 2 "run.txt: not a capture: it looks like the program's trace; give it as --trace" --capture "$dir/run.txt"
 # A capture read once, as a stream: a pipe, /dev/stdin from a file or a pipe.
 expect 0 "trace against capture    ok" --trace "$dir/run.txt" --capture <(cat "$dir/run.vcd")
 expect_from "$dir/run.vcd" 0 "trace against capture    ok" --trace "$dir/run.txt" --capture /dev/stdin
@@ -164,7 +181,7 @@ fi
 leftovers=$(ls -A "$dir" | grep -v -x -e run.txt -e run.vcd -e stuck-input.txt -e not-a-trace.txt \
   -e broken.sr -e good.svg -e out -e other-outputs.txt -e cut.txt -e cut.vcd -e bus.vcd -e stuck.vcd \
   -e far.vcd -e far.svg -e real.txt -e real.vcd -e clock.vcd -e cut-reports.txt -e escape.txt \
-  -e words.txt)
+  -e words.txt -e d01.vcd)
 if [[ -n $leftovers ]]; then
   echo "FAILED: left behind: $leftovers"
   failures=$((failures + 1))

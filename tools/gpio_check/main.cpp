@@ -155,7 +155,12 @@ int main(int argc, char** argv) {
         input.role = "capture";
         input.name = options.capturePath;
         input.kind = InputKind(options.capturePath, &input.bytes);
-        if (!ReadCaptureFile(options.capturePath, options.channels, capture, error)) return Fail(error);
+        if (!ReadCaptureFile(options.capturePath, options.channels, capture, error)) {
+            Fail(error);
+            // A channel to map is a matter of the command line, as with the other options.
+            if (error.find("--channel") != std::string::npos) std::fprintf(stderr, "Try 'pxa-gpio-check --help'.\n");
+            return kBadUse;
+        }
         input.seconds = static_cast<double>(capture.endPs) / 1e12;
         inputs.push_back(input);
         heading += std::string(options.tracePath.empty() ? "" : ",") + " capture " + options.capturePath + " (" +
