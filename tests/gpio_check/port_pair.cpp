@@ -117,7 +117,7 @@ int Run::Wait(double seconds) {
     const auto until = Clock::now() + std::chrono::duration<double>(seconds);
     int status = 0;
     for (;;) {
-        const pid_t done = waitpid(pid_, &status, WNOHANG);
+        const pid_t done = wait4(pid_, &status, WNOHANG, &usage_);
         if (done == pid_) break;
         if (Clock::now() >= until) {
             kill(pid_, SIGKILL);
@@ -132,6 +132,11 @@ int Run::Wait(double seconds) {
     pid_ = -1;
     if (collector_.joinable()) collector_.join();
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+double Run::CpuSeconds() const {
+    const auto seconds = [](const struct timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage_.ru_utime) + seconds(usage_.ru_stime);
 }
 
 std::string Run::LastProgress() const {

@@ -7,6 +7,7 @@
 // its output collected, its standard error on a terminal of its own so
 // that it shows its progress line.
 
+#include <sys/resource.h>
 #include <sys/types.h>
 #include <termios.h>
 
@@ -53,6 +54,8 @@ public:
     // The exit code, or -1 when it did not end within `seconds` (it is then killed).
     int Wait(double seconds);
     Clock::time_point EndedAt() const { return ended_; }
+    // User and system CPU seconds the run took, once it has ended.
+    double CpuSeconds() const;
     const std::string& Output() const { return output_; }
     const std::string& Errors() const { return errors_; }
     // The last state of the progress line: what follows its last '\r'.
@@ -65,6 +68,7 @@ private:
     std::thread collector_;
     std::string output_, errors_;
     Clock::time_point ended_{};
+    struct rusage usage_ {};
 };
 
 // The messages of a trace as the program printed them, each with its line end.
