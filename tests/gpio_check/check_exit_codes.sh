@@ -59,6 +59,9 @@ awk 'BEGIN { print "$timescale 1 ns $end\n$var wire 1 ! GPIO33 $end\n$var wire 1
 
 expect 0 "trace against capture    ok" --trace "$dir/run.txt" --capture "$dir/run.vcd" --svg "$dir/good.svg"
 grep -q '</svg>' "$dir/good.svg" || { echo "FAILED: no whole picture"; failures=$((failures + 1)); }
+# The picture's title is the verdict, not only "no red boxes".
+grep -qF 'class="title">verdict ok: a whole run seen; every check ran and passed</text>' "$dir/good.svg" ||
+  { echo "FAILED: the picture's title is not the verdict"; failures=$((failures + 1)); }
 expect 0 "verdict                  ok       a whole run seen" --trace "$dir/run.txt" --capture "$dir/run.vcd"
 expect 3 "registers                ok" --trace "$dir/other-outputs.txt"
 expect 1 "GPIO80 could not be made an output" --trace "$dir/stuck-input.txt"
