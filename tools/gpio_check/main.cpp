@@ -63,7 +63,7 @@ std::string InputKind(const std::string& path, std::uint64_t* size = nullptr) {
         return "file";
     }
     if (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode)) return "pipe";
-    if (S_ISCHR(status.st_mode)) return gpio_check::IsTerminalPath(path) ? "serial port" : "device";
+    if (S_ISCHR(status.st_mode)) return "device";  // a serial port once it opens as one
     return "file";
 }
 
@@ -87,15 +87,20 @@ int main(int argc, char** argv) {
     // given --baud stops before any output file is made.
     gpio_sim::RemoveTemporariesOnSignals();
     std::string error;
-    const std::string traceKind = options.tracePath.empty() ? "" : InputKind(options.tracePath);
-    const bool fromPort = traceKind == "serial port";
+    std::string traceKind = options.tracePath.empty() ? "" : InputKind(options.tracePath);
     const unsigned baud = options.baud != 0 ? options.baud : kDefaultBaud;
+    const bool portOptions = options.baud != 0 || options.quietSeconds != 0;
     SerialPort port;
-    if (!fromPort && (options.baud != 0 || options.quietSeconds != 0)) {
+    // A device is opened once, as a port: opening and closing a serial
+    // port only to look at it would toggle its modem lines.
+    bool noTerminal = traceKind != "device";
+    if (traceKind == "device" && port.Open(options.tracePath, baud, error, &noTerminal)) traceKind = "serial port";
+    const bool fromPort = traceKind == "serial port";
+    if (!fromPort && noTerminal && portOptions) {
         return Fail(std::string(options.baud != 0 ? "--baud" : "--quiet-after") + ": '" + options.tracePath +
                     "' is no terminal (a file or a pipe is read as it is, without --baud or --quiet-after)");
     }
-    if (fromPort && !port.Open(options.tracePath, baud, error)) return Fail(error);
+    if (!fromPort && !noTerminal) return Fail(error);
 
     // The output files are made now, so an unwritable one shows before the work.
     gpio_sim::OutputFile svg, json;

@@ -1,7 +1,6 @@
 #include "serial_port.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -80,18 +79,9 @@ bool IsSupportedBaud(unsigned baud) {
     return SpeedCode(baud, code);
 }
 
-bool IsTerminalPath(const std::string& path) {
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0 || !S_ISCHR(status.st_mode)) return false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool terminal = ::isatty(fd) != 0;
-    ::close(fd);
-    return terminal;
-}
-
-bool SerialPort::Open(const std::string& path, unsigned baud, std::string& error) {
+bool SerialPort::Open(const std::string& path, unsigned baud, std::string& error, bool* noTerminal) {
     Close();
+    if (noTerminal != nullptr) *noTerminal = false;
     speed_t speed;
     if (!SpeedCode(baud, speed)) {
         error = "--baud " + std::to_string(baud) + ": no speed a serial port can be set to";
@@ -108,6 +98,7 @@ bool SerialPort::Open(const std::string& path, unsigned baud, std::string& error
     if (::tcgetattr(fd, &saved) != 0) {
         const int why = errno;
         ::close(fd);
+        if (noTerminal != nullptr) *noTerminal = why == ENOTTY;
         error = "'" + path + "' is no terminal: " + std::strerror(why) +
                 " (--baud and --quiet-after are for a serial port; a file or a pipe is read as it is)";
         return false;

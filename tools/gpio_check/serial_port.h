@@ -16,10 +16,6 @@ constexpr unsigned kDefaultBaud = 115200;
 // True for the speeds a serial port can be set to (50 to 4000000 Bd).
 bool IsSupportedBaud(unsigned baud);
 
-// True when `path` names a terminal device (a serial port, a pseudo-terminal).
-// Opens nothing that blocks: a FIFO is looked at, not opened.
-bool IsTerminalPath(const std::string& path);
-
 class SerialPort {
 public:
     SerialPort() = default;
@@ -28,9 +24,9 @@ public:
     SerialPort& operator=(const SerialPort&) = delete;
 
     // Opens `path` without making it the controlling terminal and sets it
-    // up; false with a message naming the path when it is no terminal or
-    // cannot be set up (nothing is changed then).
-    bool Open(const std::string& path, unsigned baud, std::string& error);
+    // up; false with a message naming the path when it is no terminal
+    // (`noTerminal` set) or cannot be set up (nothing is changed then).
+    bool Open(const std::string& path, unsigned baud, std::string& error, bool* noTerminal = nullptr);
     // Puts the previous settings back and closes the port.
     void Close();
 
