@@ -126,6 +126,12 @@ expect 2 "run.txt: not a capture: it looks like the program's trace; give it as 
 expect 0 "trace against capture    ok" --trace "$dir/run.txt" --capture <(cat "$dir/run.vcd")
 expect_from "$dir/run.vcd" 0 "trace against capture    ok" --trace "$dir/run.txt" --capture /dev/stdin
 expect_from <(cat "$dir/run.vcd") 0 "trace against capture    ok" --trace "$dir/run.txt" --capture /dev/stdin
+# A trace from a pipe with standard error no terminal: the report alone, no progress line.
+expect 3 "trace                    ok       a whole run in order" --trace <(cat "$dir/run.txt")
+if grep -qE "sample [0-9]+ of 600,|write phase: step" "$dir/out"; then
+  echo "FAILED: a progress line where standard error is no terminal"
+  failures=$((failures + 1))
+fi
 # Channels by index; a header and then endless zeros is refused, not read forever.
 expect 0 "trace against capture    ok" --trace "$dir/run.txt" --capture "$dir/run.vcd" --channel GPIO80@2 \
   --channel GPIO33@0

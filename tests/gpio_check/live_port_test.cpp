@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -160,6 +164,25 @@ TEST(LivePortSignal, SettingsRestoredWhenInterrupted) {
     EXPECT_EQ(now.c_lflag, port.Before().c_lflag);
     EXPECT_EQ(now.c_iflag, port.Before().c_iflag);
     EXPECT_EQ(cfgetispeed(&now), cfgetispeed(&port.Before()));
+}
+
+// A pipe shows the progress line too, and is read to its end: no quiet
+// time, and the closing message does not stop it.
+TEST(LivePipe, ProgressShownAndReadToTheEnd) {
+    const std::string fifo = Temporary("trace.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    port_test::Run checker({PXA_GPIO_CHECK, "--trace", fifo});
+    const int board = open(fifo.c_str(), O_WRONLY);
+    ASSERT_GE(board, 0);
+    const std::string trace = HealthyRun().trace;
+    ASSERT_EQ(write(board, trace.data(), trace.size()), static_cast<ssize_t>(trace.size()));
+    port_test::Pause(0.3);
+    EXPECT_TRUE(checker.Running()) << "stopped before the pipe's end";
+    close(board);
+    unlink(fifo.c_str());
+    EXPECT_EQ(checker.Wait(30), 3) << checker.Output();  // a trace alone: the pins not seen
+    EXPECT_NE(checker.LastProgress().find("done: sample 600 of 600"), std::string::npos) << checker.Errors();
+    EXPECT_NE(checker.Output().find("trace                    ok       a whole run in order"), std::string::npos);
 }
 
 }  // namespace

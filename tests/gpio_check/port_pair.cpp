@@ -112,6 +112,12 @@ void Run::Interrupt() const {
     if (pid_ > 0) kill(pid_, SIGINT);
 }
 
+bool Run::Running() const {
+    if (pid_ <= 0) return false;
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
+}
+
 int Run::Wait(double seconds) {
     if (pid_ <= 0) return -1;
     const auto until = Clock::now() + std::chrono::duration<double>(seconds);

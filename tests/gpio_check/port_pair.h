@@ -51,6 +51,8 @@ public:
     explicit Run(const std::vector<std::string>& arguments);
     ~Run();
     void Interrupt() const;
+    // Not ended yet (the end is left to Wait).
+    bool Running() const;
     // The exit code, or -1 when it did not end within `seconds` (it is then killed).
     int Wait(double seconds);
     Clock::time_point EndedAt() const { return ended_; }
