@@ -36,7 +36,7 @@ bool TraceReader::CheckLimits() {
     }
     if (splitter_.Messages().size() > limits_.mostMessages) {
         return Refuse("holds more than " + std::to_string(limits_.mostMessages) +
-                      " messages of the program, where a run prints about 770: give it one run's trace");
+                      " messages of the program, where a run prints 741: give it one run's trace");
     }
     return true;
 }
