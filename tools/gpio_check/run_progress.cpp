@@ -31,27 +31,43 @@ RunProgress FollowRun(const std::vector<TraceMessage>& messages, const ExpectedR
     progress.messages = messages.size();
     if (messages.empty()) return progress;
     progress.started = true;
-    // A port opened late sees the run from where it had got to.
-    std::size_t at = 0;
-    while (at < expected.messages.size() && !SameStepAnyBase(messages.front(), expected.messages[at])) ++at;
+    // A port opened late sees the run from where it had got to: the place
+    // from which the most messages follow in order (many places fit a
+    // first "Read value"), the first place all follow from when one does.
+    const auto follows = [&](std::size_t start) {
+        std::size_t n = 0;
+        while (n < messages.size() && start + n < expected.messages.size() &&
+               messages[n].kind != MessageKind::Error && SameStepAnyBase(messages[n], expected.messages[start + n])) {
+            ++n;
+        }
+        return n;
+    };
+    std::size_t at = 0, best = 0;
+    for (std::size_t start = 0; start < expected.messages.size() && best < messages.size(); ++start) {
+        if (!SameStepAnyBase(messages.front(), expected.messages[start])) continue;
+        const std::size_t n = follows(start);
+        if (n > best) at = start, best = n;
+    }
     std::size_t followed = 0;
     for (const TraceMessage& message : messages) {
         if (message.kind == MessageKind::Error) {
-            progress.firstFault = "the program says " + DescribeMessage(message);
+            if (progress.firstFault.empty()) progress.firstFault = "the program says " + DescribeMessage(message);
             break;
         }
         const std::size_t index = at + followed;
         if (index >= expected.messages.size() || !SameStepAnyBase(message, expected.messages[index])) {
-            progress.firstFault = "message " + std::to_string(followed + 1) + " out of order: " +
-                                  DescribeMessage(message) +
-                                  (index < expected.messages.size()
-                                       ? " where " + DescribeMessage(expected.messages[index]) + " was due"
-                                       : " after the run's end");
+            if (progress.firstFault.empty()) {
+                progress.firstFault = "message " + std::to_string(followed + 1) + " out of order: " +
+                                      DescribeMessage(message) +
+                                      (index < expected.messages.size()
+                                           ? " where " + DescribeMessage(expected.messages[index]) + " was due"
+                                           : " after the run's end");
+            }
             break;
         }
-        if (message.kind == MessageKind::RegisterReport) {
+        // A register that did not take its update is the first fault, and the run goes on.
+        if (message.kind == MessageKind::RegisterReport && progress.firstFault.empty()) {
             progress.firstFault = UpdateFault(message, expected.requests[index]);
-            if (!progress.firstFault.empty()) break;
         }
         ++followed;
     }
