@@ -100,6 +100,8 @@ board() {
   done
   json_matches --trace "$dir/run.txt"
   expect 3 "$trace" --trace "$dir/run.txt"
+  [[ $board == healthy ]] && expect 0 "^verdict +ok +a whole run seen; every check ran and passed \(a capture alone: \
+the register reports and what the inputs read need the trace too\)" --capture "$dir/run.vcd"
   expect 3 "^verdict +not seen +no fault found, but not all was seen: pins: not seen: no capture" \
     --trace "$dir/run.txt"
 }
