@@ -36,23 +36,30 @@ std::string Temporary(const std::string& name) {
 }
 
 // The simulated board's healthy run, its lines driven low in the read
-// phase so that the capture shows them: its trace and its VCD.
+// phase so that the capture shows them: its trace, and its VCD, removed
+// when the tests end.
 struct Run {
     std::string trace;
     std::string vcdPath;
+    ~Run() {
+        if (!vcdPath.empty()) std::remove(vcdPath.c_str());
+    }
 };
 
 const Run& HealthyRun() {
-    static const Run run = [] {
-        const std::string trace = Temporary("run.txt"), vcd = Temporary("run.vcd");
+    static Run run;
+    static const bool made = [] {
+        const std::string trace = Temporary("run.txt");
+        run.vcdPath = Temporary("run.vcd");
         const std::string command = std::string(PXA_GPIO_SIM) +
                                     " --clock simulated --drive GPIO33=low@60 --drive GPIO80=low@60 --trace " +
-                                    trace + " --vcd " + vcd + " >/dev/null";
+                                    trace + " --vcd " + run.vcdPath + " >/dev/null";
         EXPECT_EQ(std::system(command.c_str()), 0);
-        Run made{ReadFile(trace), vcd};
+        run.trace = ReadFile(trace);
         std::remove(trace.c_str());
-        return made;
+        return true;
     }();
+    (void)made;
     return run;
 }
 
@@ -65,13 +72,23 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
 
 enum class Pace { AtOnce, Board };
 
+// The trace written into the port: the healthy run's, or with GPIO80's
+// direction bit not setting (the line cannot be made an output).
+enum class Board { Healthy, Gpio80NoOutput };
+
+std::string TraceOf(Board board) {
+    const std::string healthy = HealthyRun().trace;
+    if (board == Board::Healthy) return healthy;
+    return Replaced(healthy, "GPDR2 changed from 0x00000000 to 0x00010000", "GPDR2 changed from 0x00000000 to 0x00000000");
+}
+
 struct LiveCase {
     const char* name;
-    std::string trace;
+    Board board;
     Pace pace;
     int stopAtStep;      // the last write step sent, 0: the whole trace
     bool hangUpAfter;    // the board side closed after the bytes
-    std::vector<std::string> options;
+    std::vector<std::string> options;  // "CAPTURE": the healthy run's VCD
     int exitCode;
     std::string report;    // a piece of the report
     std::string progress;  // a piece of the progress line's last state
@@ -79,21 +96,19 @@ struct LiveCase {
 
 void PrintTo(const LiveCase& c, std::ostream* out) { *out << c.name; }
 
+// Made without running anything: the runs are made when a case runs,
+// not when the tests are listed.
 std::vector<LiveCase> Cases() {
-    const std::string healthy = HealthyRun().trace;
-    // GPIO80's direction bit does not set: the line cannot be made an output.
-    const std::string stuck = Replaced(healthy, "GPDR2 changed from 0x00000000 to 0x00010000",
-                                       "GPDR2 changed from 0x00000000 to 0x00000000");
     return {
-        {"whole_at_once_with_capture", healthy, Pace::AtOnce, 0, false,
-         {"--capture", HealthyRun().vcdPath}, 0, "verdict                  ok", "done: sample 600 of 600"},
-        {"whole_at_board_pace", healthy, Pace::Board, 0, false, {"--baud", "921600"}, 3,
+        {"whole_at_once_with_capture", Board::Healthy, Pace::AtOnce, 0, false, {"--capture", "CAPTURE"}, 0,
+         "verdict                  ok", "done: sample 600 of 600"},
+        {"whole_at_board_pace", Board::Healthy, Pace::Board, 0, false, {"--baud", "921600"}, 3,
          "serial port at 921600 Bd, read until the run's closing message", "done: sample 600 of 600"},
-        {"quiet_after_step_37", healthy, Pace::Board, 37, false, {}, 3,
-         "ends after write step 37 of 120", "write phase: step 37 of 120"},
-        {"stuck_line", stuck, Pace::Board, 0, false, {}, 1, "GPIO80 could not be made an output",
+        {"quiet_after_step_37", Board::Healthy, Pace::Board, 37, false, {}, 3, "ends after write step 37 of 120",
+         "write phase: step 37 of 120"},
+        {"stuck_line", Board::Gpio80NoOutput, Pace::Board, 0, false, {}, 1, "GPIO80 could not be made an output",
          "FAULT: GPDR2 did not take its update"},
-        {"hang_up_mid_run", healthy, Pace::Board, 90, true, {}, 3, "the port hung up",
+        {"hang_up_mid_run", Board::Healthy, Pace::Board, 90, true, {}, 3, "the port hung up",
          "write phase: step 90 of 120"},
     };
 }
@@ -105,13 +120,15 @@ TEST_P(LivePort, VerdictProgressAndSettings) {
     port_test::PortPair port;
     ASSERT_TRUE(port.ok());
     std::vector<std::string> arguments = {PXA_GPIO_CHECK, "--trace", port.Name(), "--quiet-after", "0.5s"};
-    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    for (const std::string& option : c.options) {
+        arguments.push_back(option == "CAPTURE" ? HealthyRun().vcdPath : option);
+    }
     port_test::Run checker(arguments);
     ASSERT_TRUE(port.WaitUntilRaw(10)) << "the checker did not set the port up";
 
     int steps = 0;
     Clock::time_point lastByte = Clock::now();
-    for (const std::string& piece : port_test::TracePieces(c.trace)) {
+    for (const std::string& piece : port_test::TracePieces(TraceOf(c.board))) {
         if (piece.find("Writing") != std::string::npos && c.stopAtStep > 0 && ++steps > c.stopAtStep) break;
         port.Write(piece);
         lastByte = Clock::now();
