@@ -327,7 +327,9 @@ RealRun MakeRealRun(const RealBoard& board, const WritePlan& plan) {
     };
     set(0, readStart, 0);
     set(1, readStart, 0);
-    for (const auto& drive : board.gpio33) set(0, readStart + static_cast<std::uint64_t>(drive.first * 1e12), drive.second);
+    for (const auto& drive : board.gpio33) {
+        set(0, readStart + static_cast<std::uint64_t>(drive.first * 1e12), drive.second);
+    }
     const std::uint64_t lastSampleUs = board.firstUs + 599 * board.periodUs;
     run.capture.endPs = readStart + (board.endUs != 0 ? board.endUs : lastSampleUs + 1000000) * kPsPerUs;
     for (TraceSample& sample : run.trace.samples) {

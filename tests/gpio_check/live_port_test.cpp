@@ -79,7 +79,8 @@ enum class Board { Healthy, Gpio80NoOutput };
 std::string TraceOf(Board board) {
     const std::string healthy = HealthyRun().trace;
     if (board == Board::Healthy) return healthy;
-    return Replaced(healthy, "GPDR2 changed from 0x00000000 to 0x00010000", "GPDR2 changed from 0x00000000 to 0x00000000");
+    return Replaced(healthy, "GPDR2 changed from 0x00000000 to 0x00010000",
+                    "GPDR2 changed from 0x00000000 to 0x00000000");
 }
 
 struct LiveCase {

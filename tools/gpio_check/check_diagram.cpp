@@ -81,7 +81,9 @@ std::string RenderCheckDiagram(const Capture& capture, const CaptureAnalysis& an
     const std::uint64_t capturedFromUs = static_cast<std::uint64_t>(std::max(0.0, offsetUs));
     const std::uint64_t capturedToUs = static_cast<std::uint64_t>(std::max(0.0, capturedEndUs));
     for (std::size_t row : {std::size_t{2}, std::size_t{3}}) {
-        if (capturedFromUs > 0) diagram.gaps.push_back({row, 0, std::min(capturedFromUs, diagram.endUs), "not captured"});
+        if (capturedFromUs > 0) {
+            diagram.gaps.push_back({row, 0, std::min(capturedFromUs, diagram.endUs), "not captured"});
+        }
         if (capturedToUs < diagram.endUs) diagram.gaps.push_back({row, capturedToUs, diagram.endUs, "not captured"});
     }
     for (const FaultMark& mark : marks) {

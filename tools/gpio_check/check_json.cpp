@@ -21,11 +21,21 @@ const char* StatusName(Status status) {
 // The length of the UTF-8 sequence at `at`, 0 when it is none.
 std::size_t Utf8Length(const std::string& text, std::size_t at) {
     const unsigned char first = static_cast<unsigned char>(text[at]);
-    std::size_t length = first < 0x80 ? 1 : (first >> 5) == 0x6 ? 2 : (first >> 4) == 0xE ? 3 : (first >> 3) == 0x1E ? 4 : 0;
+    const std::size_t length = first < 0x80            ? 1
+                               : (first >> 5) == 0x06  ? 2
+                               : (first >> 4) == 0x0E  ? 3
+                               : (first >> 3) == 0x1E  ? 4
+                                                       : 0;
     if (length == 0 || at + length > text.size()) return 0;
     for (std::size_t i = 1; i < length; ++i) {
         if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) return 0;
     }
+    // No overlong forms, surrogates or code points past U+10FFFF: a strict
+    // JSON reader refuses them.
+    const unsigned char second = length > 1 ? static_cast<unsigned char>(text[at + 1]) : 0;
+    if (first == 0xC0 || first == 0xC1 || first > 0xF4) return 0;
+    if ((first == 0xE0 && second < 0xA0) || (first == 0xED && second >= 0xA0)) return 0;
+    if ((first == 0xF0 && second < 0x90) || (first == 0xF4 && second >= 0x90)) return 0;
     return length;
 }
 

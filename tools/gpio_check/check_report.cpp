@@ -57,7 +57,8 @@ std::string OverallText(const std::vector<CheckResult>& checks) {
     }
     // A capture alone passes on the pins; what the program read and its
     // register reports were not looked at, and the verdict says so.
-    const bool traced = std::any_of(checks.begin(), checks.end(), [](const CheckResult& c) { return c.name == "trace"; });
+    const bool traced =
+        std::any_of(checks.begin(), checks.end(), [](const CheckResult& c) { return c.name == "trace"; });
     return traced ? "a whole run seen; every check ran and passed"
                   : "a whole run seen; every check ran and passed (a capture alone: the register reports and "
                     "what the inputs read need the trace too)";

@@ -319,8 +319,8 @@ CrossCheck CheckTraceAgainstCapture(const TraceCheck& trace, const Capture& capt
                             " samples came after the capture ended: a longer capture tells");
             continue;
         }
-        if (fit.unexplained.empty() &&
-            static_cast<double>(fit.compared) < kLeastComparedShare * static_cast<double>(fit.compared + fit.undecided)) {
+        const double share = static_cast<double>(fit.compared) / static_cast<double>(fit.compared + fit.undecided);
+        if (fit.unexplained.empty() && share < kLeastComparedShare) {
             result.Note(line, Status::NotSeen,
                         "reads its pin in the " + count + " of " + considered +
                             " samples compared, too few to judge: the pin was x or z at the others");
@@ -372,7 +372,8 @@ CrossCheck CheckTraceAgainstCapture(const TraceCheck& trace, const Capture& capt
     result.summary = std::to_string(samples.size()) + " samples held against the pins";
     std::string unseen;
     for (const LineNote& note : result.lineNotes) {
-        if (note.status == Status::NotSeen) unseen += std::string(unseen.empty() ? "" : " and ") + kLineNames[note.line];
+        if (note.status != Status::NotSeen) continue;
+        unseen += std::string(unseen.empty() ? "" : " and ") + kLineNames[note.line];
     }
     if (!unseen.empty()) result.summary += "; too few compared for " + unseen + " (the pin x or z)";
     if (check.samplePeriodLowPs > 0 && check.samplePeriodHighPs - check.samplePeriodLowPs <= 0.2 * asked) {
