@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <iterator>
 #include <utility>
@@ -290,7 +291,7 @@ struct RealBoard {
     std::uint64_t periodUs;
     std::uint64_t firstUs;
     std::uint64_t extraSeed;  // each step 500 ms plus 0 to 1.2 ms, from this seed
-    std::vector<std::pair<double, int>> gpio33;  // driven to (level) from (seconds into the read phase)
+    std::vector<std::pair<double, int>> gpio33;  // driven to (level; 2: undriven, z) from (seconds into the read phase)
     std::uint64_t endUs = 0;                     // capture end, from the read phase's start; 0: 1 s after the run
     double processorLagUs = 0;                   // the processor sees the edges this much after the analyser
     int readHighFrom = 0;                        // a faulty input: GPIO33 reads high from this sample on
@@ -308,25 +309,27 @@ RealRun MakeRealRun(const RealBoard& board, const WritePlan& plan) {
     RealRun run{{}, healthyTrace, 0};
     CapturedLine* lines[] = {&run.capture.gpio33, &run.capture.gpio80};
     for (CapturedLine* line : lines) line->changes.push_back({0, Level::Low});
-    const auto set = [&](int line, std::uint64_t ps, bool high) {
-        const Level level = high ? Level::High : Level::Low;
+    const auto set = [&](int line, std::uint64_t ps, int driven) {
+        const Level level = driven == 2 ? Level::Undriven : driven != 0 ? Level::High : Level::Low;
         if (lines[line]->changes.back().level != level) lines[line]->changes.push_back({ps, level});
     };
     std::uint64_t now = 3 * kPsPerSecond, seed = board.extraSeed;
     for (std::uint32_t pattern : plan.patterns) {
-        for (int line = 0; line < kLineCount; ++line) set(line, now, (pattern & kLineBits[line]) != 0);
+        for (int line = 0; line < kLineCount; ++line) set(line, now, (pattern & kLineBits[line]) != 0 ? 1 : 0);
         seed = seed * 6364136223846793005ull + 1442695040888963407ull;
         now += plan.stepPs + (seed >> 33) % 1201 * 1000000;
     }
     const std::uint64_t readStart = run.readStartPs = now;
     const auto driven = [&](double atUs) {  // GPIO33's level atUs into the read phase
         bool high = false;
-        for (const auto& drive : board.gpio33) high = atUs >= drive.first * 1e6 ? drive.second != 0 : high;
+        for (const auto& drive : board.gpio33) high = atUs >= drive.first * 1e6 ? drive.second == 1 : high;
         return high;
     };
-    set(0, readStart, false);
-    set(1, readStart, false);
-    for (const auto& drive : board.gpio33) set(0, readStart + static_cast<std::uint64_t>(drive.first * 1e12), drive.second != 0);
+    set(0, readStart, 0);
+    set(1, readStart, 0);
+    for (const auto& drive : board.gpio33) {
+        set(0, readStart + static_cast<std::uint64_t>(drive.first * 1e12), drive.second);
+    }
     const std::uint64_t lastSampleUs = board.firstUs + 599 * board.periodUs;
     run.capture.endPs = readStart + (board.endUs != 0 ? board.endUs : lastSampleUs + 1000000) * kPsPerUs;
     for (TraceSample& sample : run.trace.samples) {
@@ -355,6 +358,9 @@ TEST(CrossCheck, ARealBoardsTimingIsNoFault) {
         {"GPIO33 reads high from sample 300: no timing puts 2.5 s there", 11500, 5000, 6, highAt2_5, 0, 0, 300},
         {"GPIO33 reads low throughout, its pin driven high", 11500, 5000, 7, highAt2_5, 0, 0, 601},
         {"GPIO80's input inverted", 30000, 5000, 8, highAt2_5, 0, 0, 0, true},
+        // No sample, or the first three of 600, meet a level: no pass on that.
+        {"GPIO33 undriven (z) all through the read phase", 11500, 5000, 9, {{0.0, 2}}},
+        {"GPIO33 undriven (z) from 0.03 s into the read phase", 11500, 5000, 9, {{0.03, 2}}},
     };
     const struct {
         Status gpio33, gpio80, cross, readPhase;
@@ -370,6 +376,8 @@ TEST(CrossCheck, ARealBoardsTimingIsNoFault) {
         {Status::Fault, Status::Ok, Status::Fault, Status::Info, "sample 252 read 0 while the pin was high"},
         {Status::Fault, Status::Ok, Status::Fault, Status::Info, "read 0 while the pin was high"},
         {Status::Ok, Status::Fault, Status::Fault, Status::Info, "sample 2 read 1 while the pin was low"},
+        {Status::NotSeen, Status::Ok, Status::NotSeen, Status::Info, "too few compared for GPIO33 (the pin x or z)"},
+        {Status::NotSeen, Status::Ok, Status::NotSeen, Status::Info, "too few compared for GPIO33 (the pin x or z)"},
     };
     static_assert(std::size(boards) == std::size(expected), "one expectation a board");
     for (std::size_t b = 0; b < std::size(boards); ++b) {
@@ -387,6 +395,23 @@ TEST(CrossCheck, ARealBoardsTimingIsNoFault) {
         EXPECT_EQ(cross.result.lineNotes[1].status, expected[b].gpio80) << findings;
         EXPECT_EQ(cross.result.status, expected[b].cross) << findings;
         EXPECT_NE(findings.find(expected[b].finding), std::string::npos) << findings;
+        // A capture that holds every sample says none falls past its end.
+        if (boards[b].endUs == 0) {
+            EXPECT_EQ(findings.find("past the end"), std::string::npos) << findings;
+        }
+    }
+    // Times from sample numbers at the period the capture shows (sample
+    // 218 of the first board is read 2.5005 s in), not the 10 ms asked.
+    {
+        RealRun run = MakeRealRun(boards[0], plan);
+        const CaptureAnalysis analysis = AnalyseCapture(run.capture, plan);
+        const CrossCheck cross = CheckTraceAgainstCapture(run.trace, run.capture, analysis, plan);
+        RetimeReadPhase(run.trace, cross.samplePeriodPs / 1e6);
+        EXPECT_NE(run.trace.readPhase.details[0].find("high from sample 218 (2.50"), std::string::npos)
+            << run.trace.readPhase.details[0];
+        EXPECT_NE(run.trace.readPhase.details[0].find("into the read phase at the 11.5 ms a sample found)"),
+                  std::string::npos)
+            << run.trace.readPhase.details[0];
     }
     // Healthy boards of every timing: the edges fall anywhere in the
     // millisecond the steps add, and the period found holds the board's.
@@ -428,6 +453,49 @@ TEST(CheckDiagram, StaysSmallWhateverTheSpanOrTheChanges) {
         const std::string svg = RenderCheckDiagram(*capture, analysis, capture == &healthy ? marks : analysis.marks, "");
         EXPECT_LT(svg.size(), 100000u);
         EXPECT_NE(svg.find("</svg>"), std::string::npos);
+    }
+}
+
+// A capture that starts 40 s into the run and one that ends 3 s into the
+// read phase: the captured rows are drawn as not captured where the file
+// holds nothing (they were drawn as driven low outputs), and the title says
+// the verdict it is given.
+TEST(CheckDiagram, WhatWasNotCapturedIsDrawnAsNotCaptured) {
+    const WritePlan plan = PlanFromRun(Expected());
+    const Capture healthy = RunBoard().capture;
+    const std::uint64_t late = 40 * kPsPerSecond;
+    Capture startsLate = healthy, endsEarly = healthy;
+    for (int line = 0; line < kLineCount; ++line) {
+        CapturedLine& shifted = line == 0 ? startsLate.gpio33 : startsLate.gpio80;
+        shifted.changes = {{0, LevelAt(LineOf(healthy, line), static_cast<double>(late))}};
+        for (const LevelChange& change : LineOf(healthy, line).changes) {
+            if (change.timePs > late) shifted.changes.push_back({change.timePs - late, change.level});
+        }
+    }
+    startsLate.endPs = healthy.endPs - late;
+    endsEarly.endPs = 63 * kPsPerSecond;  // x 1126.6 on the 66 s axis
+    const struct {
+        const Capture* capture;
+        std::size_t gaps;
+        const char* first;  // the first gap's rectangle starts here: 0 s, or 63 s
+    } cases[] = {{&healthy, 0, ""}, {&startsLate, 2, "x=\"90.0\""}, {&endsEarly, 2, "x=\"1126.6\""}};
+    for (const auto& c : cases) {
+        const CaptureAnalysis analysis = AnalyseCapture(*c.capture, plan);
+        const std::string svg = RenderCheckDiagram(*c.capture, analysis, analysis.marks, "captured: x.vcd",
+                                                   "verdict cut off: not a whole run");
+        std::size_t gaps = 0;
+        for (auto at = svg.find("class=\"gap\""); at != std::string::npos; at = svg.find("class=\"gap\"", at + 1)) {
+            ++gaps;
+        }
+        EXPECT_EQ(gaps, c.gaps) << svg;
+        if (c.gaps > 0) {
+            const auto gap = svg.find("class=\"gap\"");
+            EXPECT_EQ(svg.compare(gap + 12, std::strlen(c.first), c.first), 0) << svg.substr(gap, 80);
+            if (c.capture == &startsLate) {
+                EXPECT_NE(svg.find(">not captured</text>"), std::string::npos);
+            }
+        }
+        EXPECT_NE(svg.find("class=\"title\">verdict cut off: not a whole run</text>"), std::string::npos);
     }
 }
 

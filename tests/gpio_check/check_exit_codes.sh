@@ -59,8 +59,11 @@ awk 'BEGIN { print "$timescale 1 ns $end\n$var wire 1 ! GPIO33 $end\n$var wire 1
 
 expect 0 "trace against capture    ok" --trace "$dir/run.txt" --capture "$dir/run.vcd" --svg "$dir/good.svg"
 grep -q '</svg>' "$dir/good.svg" || { echo "FAILED: no whole picture"; failures=$((failures + 1)); }
+# The picture's title is the verdict, not only "no red boxes".
+grep -qF 'class="title">verdict ok: a whole run seen; every check ran and passed</text>' "$dir/good.svg" ||
+  { echo "FAILED: the picture's title is not the verdict"; failures=$((failures + 1)); }
 expect 0 "verdict                  ok       a whole run seen" --trace "$dir/run.txt" --capture "$dir/run.vcd"
-expect 0 "registers                ok" --trace "$dir/other-outputs.txt"
+expect 3 "registers                ok" --trace "$dir/other-outputs.txt"
 expect 1 "GPIO80 could not be made an output" --trace "$dir/stuck-input.txt"
 expect 3 "not a whole run: trace: cut off" --trace "$dir/cut.txt"
 expect 3 "read phase (capture): 3.000 s captured" --capture "$dir/cut.vcd"
@@ -75,6 +78,22 @@ expect 0 "3   no fault found" --help
 "$sim" --clock simulated --debug-baud 115200 --sleep-tick 1ms --drive GPIO33=low@60.5 --drive GPIO33=high@62.5 \
   --drive GPIO80=low@61 --trace "$dir/real.txt" --vcd "$dir/real.vcd" || exit 1
 expect 0 "samples every 12.0 ms: 10 ms asked, 2.0 ms more" --trace "$dir/real.txt" --capture "$dir/real.vcd"
+# Times from sample numbers at that period, as the pin shows it, not 10 ms a sample (1.850 s).
+expect 0 "high from sample 186 (2.218 s into the read phase at the 12.0 ms a sample found)" \
+  --trace "$dir/real.txt" --capture "$dir/real.vcd"
+# The analyser's probes swapped on a healthy board: named as such, the
+# samples held against the channel with each line's pattern, nothing said
+# to fall past the end of a capture that covers the run.
+expect 1 "the two lines are swapped (or the analyser's probes are)" --trace "$dir/run.txt" \
+  --capture "$dir/run.vcd" --channel GPIO33=GPIO80 --channel GPIO80=GPIO33
+for wrong in "past the end of the capture" "the input reads other than the pin"; do
+  if grep -qF "$wrong" "$dir/out"; then
+    echo "FAILED: probes swapped: '$wrong' in the report"
+    failures=$((failures + 1))
+  fi
+done
+grep -qF "check which probe is on which pin" "$dir/out" ||
+  { echo "FAILED: probes swapped: no word of the probes"; failures=$((failures + 1)); }
 # However long the span, the picture stays small (17.6 MB before it was bounded).
 expect 0 "verdict                  ok" --capture "$dir/far.vcd" --svg "$dir/far.svg"
 size=$(wc -c <"$dir/far.svg")
@@ -86,10 +105,33 @@ expect 2 "holds no message of the program" --trace "$dir/not-a-trace.txt"
 expect 2 "broken.sr" --capture "$dir/broken.sr" --svg "$dir/bad.svg"
 expect 2 "cannot write" --capture "$dir/run.vcd" --svg "$dir/no/such/dir.svg"
 expect 2 "$dir: is a directory, not a capture file" --capture "$dir"
+# The serial port's options and --json: bad values and paths stop before any file is made.
+expect 2 "--baud '12345': not a serial port's speed" --trace "$dir/run.txt" --baud 12345 --json "$dir/made.json"
+expect 2 "--baud: '$dir/run.txt' is no terminal" --trace "$dir/run.txt" --baud 115200 --json "$dir/made.json"
+expect 2 "--quiet-after: '$dir/run.txt' is no terminal" --trace "$dir/run.txt" --quiet-after 2s
+expect 2 "--quiet-after 'soon': expected a time" --trace "$dir/run.txt" --quiet-after soon
+expect 2 "cannot write" --trace "$dir/run.txt" --json "$dir/no/such/dir.json"
+expect 2 "--json $dir/run.txt would overwrite an input" --trace "$dir/run.txt" --json "$dir/run.txt"
+# Line names as pxa-gpio-sim takes them; a channel that is not there named
+# with the option that would map it; a trace given as the capture.
+expect 0 "trace against capture    ok" --trace "$dir/run.txt" --capture "$dir/run.vcd" --channel gpio33=GPIO33 \
+  --channel Gpio80@2
+printf '$timescale 1 us $end\n$var wire 1 a D0 $end\n$var wire 1 b D1 $end\n$enddefinitions $end\n#0\n0a\n0b\n' \
+  >"$dir/d01.vcd"
+expect 2 "no channel GPIO33 (the file has D0, D1): say which carries GPIO33, e.g. --channel GPIO33@0 or --channel GPIO33=D0" \
+  --capture "$dir/d01.vcd"
+expect 2 "Try 'pxa-gpio-check --help'." --capture "$dir/d01.vcd"
+expect 2 "run.txt: not a capture: it looks like the program's trace; give it as --trace" --capture "$dir/run.txt"
 # A capture read once, as a stream: a pipe, /dev/stdin from a file or a pipe.
 expect 0 "trace against capture    ok" --trace "$dir/run.txt" --capture <(cat "$dir/run.vcd")
 expect_from "$dir/run.vcd" 0 "trace against capture    ok" --trace "$dir/run.txt" --capture /dev/stdin
 expect_from <(cat "$dir/run.vcd") 0 "trace against capture    ok" --trace "$dir/run.txt" --capture /dev/stdin
+# A trace from a pipe with standard error no terminal: the report alone, no progress line.
+expect 3 "trace                    ok       a whole run in order" --trace <(cat "$dir/run.txt")
+if grep -qE "sample [0-9]+ of 600,|write phase: step" "$dir/out"; then
+  echo "FAILED: a progress line where standard error is no terminal"
+  failures=$((failures + 1))
+fi
 # Channels by index; a header and then endless zeros is refused, not read forever.
 expect 0 "trace against capture    ok" --trace "$dir/run.txt" --capture "$dir/run.vcd" --channel GPIO80@2 \
   --channel GPIO33@0
@@ -199,7 +241,7 @@ expect_report_lost '>&-' "standard output is closed: nowhere to print the report
 leftovers=$(ls -A "$dir" | grep -v -x -e run.txt -e run.vcd -e stuck-input.txt -e not-a-trace.txt \
   -e broken.sr -e good.svg -e out -e other-outputs.txt -e cut.txt -e cut.vcd -e bus.vcd -e stuck.vcd \
   -e far.vcd -e far.svg -e real.txt -e real.vcd -e clock.vcd -e cut-reports.txt -e escape.txt \
-  -e words.txt)
+  -e words.txt -e d01.vcd)
 if [[ -n $leftovers ]]; then
   echo "FAILED: left behind: $leftovers"
   failures=$((failures + 1))

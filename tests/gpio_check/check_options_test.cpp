@@ -27,6 +27,8 @@ TEST(CheckOptions, AcceptsEachOptionOnceAndChannelsPerLine) {
         {{"GPIO33=Recv PAN1321/FTDI TX", "GPIO80=#3 (SDA)"}, "Recv PAN1321/FTDI TX", "#3 (SDA)", -1, -1},
         {{"GPIO33@3", "GPIO80=a=b@c"}, "", "a=b@c", 3, -1},
         {{"GPIO80@0", "GPIO33@12"}, "", "", 12, 0},
+        // Line names as pxa-gpio-sim takes them.
+        {{"gpio33=D1", "Gpio80@4"}, "D1", "", -1, 4},
     };
     for (const auto& m : mapped) {
         std::vector<std::string> arguments = {"--capture", "c"};
@@ -37,6 +39,26 @@ TEST(CheckOptions, AcceptsEachOptionOnceAndChannelsPerLine) {
         EXPECT_EQ(parsed.options.channels.gpio80, m.gpio80);
         EXPECT_EQ(parsed.options.channels.gpio33Index, m.index33) << m.channels[0];
         EXPECT_EQ(parsed.options.channels.gpio80Index, m.index80) << m.channels[0];
+    }
+
+    // The serial port's speed and quiet time, and the JSON verdict.
+    const struct {
+        std::vector<std::string> arguments;
+        unsigned baud;
+        double quietSeconds;
+        const char* json;
+    } port[] = {
+        {{"--trace", "/dev/ttyUSB0"}, 0, 0, ""},
+        {{"--trace", "p", "--baud", "921600", "--quiet-after", "0.5s", "--json", "-"}, 921600, 0.5, "-"},
+        {{"--trace", "p", "--quiet-after", "250ms", "--json=v.json"}, 0, 0.25, "v.json"},
+        {{"--trace", "p", "--quiet-after", "7", "--baud=9600"}, 9600, 7, ""},
+    };
+    for (const auto& p : port) {
+        const auto parsed = ParseCheckArguments(p.arguments);
+        ASSERT_TRUE(parsed.ok) << p.arguments[1] << ": " << parsed.error;
+        EXPECT_EQ(parsed.options.baud, p.baud);
+        EXPECT_DOUBLE_EQ(parsed.options.quietSeconds, p.quietSeconds);
+        EXPECT_EQ(parsed.options.jsonPath, p.json);
     }
 }
 
@@ -63,6 +85,21 @@ TEST(CheckOptions, RefusesWhatItCannotTakeAtItsWord) {
         {{"--trace", "t", "--channel", "GPIO33=D1"}, "give --capture"},
         {{"--trace", "t", "--svg", "x.svg"}, "--svg draws the captured lines"},
         {{"--capture", "c", "--svg", "c"}, "would overwrite an input"},
+        {{"--trace", "t", "--json", "t"}, "--json t would overwrite an input"},
+        {{"--capture", "c", "--json", "x", "--svg", "x"}, "--json and --svg are both x"},
+        {{"--trace", "t", "--json=-x"}, "looks like an option"},
+        {{"--trace", "t", "--baud", "12345"}, "not a serial port's speed"},
+        {{"--trace", "t", "--baud", "0"}, "not a serial port's speed"},
+        {{"--trace", "t", "--baud", "115200x"}, "not a serial port's speed"},
+        {{"--trace", "t", "--baud", "99999999999"}, "not a serial port's speed"},
+        {{"--trace", "t", "--baud", "1", "--baud", "2"}, "--baud is given more than once"},
+        {{"--capture", "c", "--baud", "115200"}, "--baud is for a trace read from a serial port"},
+        {{"--capture", "c", "--quiet-after", "5s"}, "--quiet-after is for a trace read from a serial port"},
+        {{"--trace", "t", "--quiet-after", "0"}, "expected a time from 1ms to 3600s"},
+        {{"--trace", "t", "--quiet-after", "5min"}, "expected a time"},
+        {{"--trace", "t", "--quiet-after", "nan"}, "expected a time"},
+        {{"--trace", "t", "--quiet-after", "1e9"}, "expected a time"},
+        {{"--trace", "t", "--quiet-after", ".5s"}, "expected a time"},
     };
     for (const auto& r : refused) {
         const auto parsed = ParseCheckArguments(r.arguments);

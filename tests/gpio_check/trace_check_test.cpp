@@ -9,6 +9,7 @@
 
 #include "expected_run.h"
 #include "expected_trace.h"
+#include "run_progress.h"
 #include "trace_check.h"
 #include "trace_messages.h"
 #include "trace_reader.h"
@@ -219,7 +220,8 @@ TEST(TraceChecks, ReadPhaseLevelsPerLineWithWhenTheyChange) {
     const TraceCheck check = Check(run);
     ASSERT_EQ(check.readPhase.lineNotes.size(), 2u);
     EXPECT_EQ(check.readPhase.lineNotes[0].text,
-              "reads high in 350 of 600 samples, 1 change(s): high from sample 251 (2.500 s into the read phase)");
+              "reads high in 350 of 600 samples, 1 change(s): high from sample 251 (2.500 s into the read phase at the "
+              "10 ms a sample asked)");
     EXPECT_EQ(check.readPhase.lineNotes[1].text, "reads low in all 600 samples");
 }
 
@@ -301,6 +303,60 @@ TEST(TraceReading, RefusesTooLargeATraceAndOneWithoutTheProgramsMessagesAtTheLim
             EXPECT_EQ(reader.Error().find(c.error), 0u) << reader.Error();
         }
     }
+}
+
+// How far a run got while it arrives, and its first fault the moment the
+// messages show it, for the progress line: each kind of fault, a run cut
+// short, and a port opened when the run was already under way.
+TEST(RunProgressLine, PhaseStepAndFirstFault) {
+    const std::string run = expected::WholeRun(kBase, 0);
+    const auto atStep = [&](int step) {  // the run up to and with write step `step`
+        std::size_t at = 0;
+        for (int i = 0; i < step; ++i) at = run.find("Writing", at + 1);
+        return run.substr(0, run.find('\r', at) + 1);
+    };
+    const std::size_t sample100 = [&] {
+        std::size_t at = run.find("Read value");
+        for (int i = 1; i < 100; ++i) at = run.find("Read value", at + 1);
+        return at;
+    }();
+    const struct {
+        const char* name;
+        std::string text;
+        const char* shown;  // the progress line's text, up to the time
+        bool closed;
+    } cases[] = {
+        {"nothing yet", "", "waiting for the run", false},
+        {"set up", run.substr(0, run.find("Writing")), "setting up", false},
+        {"write step 37", atStep(37), "write phase: step 37 of 120", false},
+        {"whole", run, "done: sample 600 of 600", true},
+        {"opened late", run.substr(sample100), "done: sample 600 of 600", true},
+        {"GPDR2 bit 16 not set", Replace(run, "GPDR2 changed from 0x00000000 to 0x00010000",
+                                         "GPDR2 changed from 0x00000000 to 0x00000000"),
+         "done: sample 600 of 600; FAULT: GPDR2 did not take its update: GPDR2 changed from 0x00000000 to "
+         "0x00000000", true},
+        {"GAFR1_L field kept", Replace(run, "GAFR1_L changed from 0x00000000 to 0x00000000",
+                                       "GAFR1_L changed from 0x0000000c to 0x0000000c"),
+         "done: sample 600 of 600; FAULT: GAFR1_L did not take its update: GAFR1_L changed from 0x0000000c to "
+         "0x0000000c", true},
+        {"mapping refused", "+TolvarGPIOTest\r\n+TolvarGPIO(3)\r\nError! at VirtualCopy()\r\n-TolvarGPIOTest\r\n",
+         "setting up; FAULT: the program says Error! at VirtualCopy()", true},
+        {"a step out of order", Replace(atStep(3), "Writing 0x02", "Writing 0x03"),
+         "write phase: step 2 of 120; FAULT: message 17 out of order: Writing 0x03 where Writing 0x02 was due", false},
+    };
+    const ExpectedRun expected = RunExpectedExercise(kBase);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const RunProgress progress = FollowRun(SplitTraceMessages(c.text), expected);
+        std::string text = ProgressText(progress, 12.34, 400);
+        const auto time = text.find(", 12.3 s");
+        if (time != std::string::npos) text.erase(time, 8);
+        EXPECT_EQ(text, c.shown);
+        EXPECT_EQ(progress.closed, c.closed);
+    }
+    // Cut to the terminal's width, whatever the fault's text.
+    const RunProgress faulty = FollowRun(SplitTraceMessages(cases[5].text), expected);
+    EXPECT_EQ(ProgressText(faulty, 1, 79).size(), 79u);
 }
 
 }  // namespace

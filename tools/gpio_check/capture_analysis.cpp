@@ -428,12 +428,16 @@ private:
         const std::size_t n = steps_.capturedCount;
         if (!wrong[0].empty() && !wrong[1].empty() && agree33[kOtherLine] == n && agree80[kOtherLine] == n) {
             result.details.push_back("GPIO33 shows GPIO80's pattern and GPIO80 shows GPIO33's in every step");
+            result.details.push_back("a capture cannot tell lines crossed on the board from the analyser's probes "
+                                     "swapped: check which probe is on which pin; if they are right, the board "
+                                     "has GPIO33 and GPIO80 crossed");
+            out_.linesSwapped = true;
             for (int line = 0; line < kLineCount; ++line) {
-                result.Note(line, Status::Fault, "swapped with the other line: carries " +
+                result.Note(line, Status::Fault, "swapped with the other line, or the probes are: carries " +
                                                      std::string(kLineNames[1 - line]) + "'s pattern");
                 Mark(line, StepStart(0), out_.writeEndPs, "swapped");
             }
-            result.summary = "the two lines are swapped";
+            result.summary = "the two lines are swapped (or the analyser's probes are)";
             return;
         }
         for (int line = 0; line < kLineCount; ++line) JudgeLine(line, wrong[static_cast<std::size_t>(line)]);

@@ -56,6 +56,9 @@ struct CaptureAnalysis {
     double writeEndEarliestPs = 0;
     double writeEndLatestPs = 0;
     bool writeEndSeen = false;
+    // Each line shows the other's pattern in every step: swapped on the
+    // board or on the analyser's probes, which the capture cannot tell.
+    bool linesSwapped = false;
     CheckResult writePhase{"write phase (capture)"};
     CheckResult period{"step period"};
     CheckResult glitches{"glitches"};

@@ -207,7 +207,11 @@ bool ReadCaptureFile(const std::string& path, const ChannelMap& channels, Captur
         return ReadVcd(in, path, channels, capture, error);
     }
     const bool sr = path.size() > 3 && path.compare(path.size() - 3, 3, ".sr") == 0;
+    // The program's trace given in the capture's place, as UTF-8 or UTF-16.
+    const bool trace = head.find("TolvarGPIO") != std::string::npos ||
+                       head.find(std::string("T\0o\0l\0v\0a\0r\0", 12)) != std::string::npos;
     error = path + (head.empty() ? ": empty file"
+                    : trace      ? ": not a capture: it looks like the program's trace; give it as --trace"
                     : sr         ? ": not a sigrok session (a .sr file is a zip archive)"
                                  : ": neither a sigrok session (.sr) nor a VCD");
     return false;

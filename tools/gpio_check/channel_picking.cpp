@@ -23,6 +23,23 @@ std::string Listing(const std::vector<FileChannel>& fileChannels) {
     return text;
 }
 
+// The channel most likely to carry `line`: one whose name holds its number
+// (D33, "gpio80 probe"), else the first; as the option that maps it.
+std::string Suggestion(const std::vector<FileChannel>& fileChannels, const char* line) {
+    const std::string number = std::string(line).substr(4);
+    const FileChannel* best = &fileChannels.front();
+    for (const FileChannel& c : fileChannels) {
+        if (c.name.find(number) != std::string::npos) {
+            best = &c;
+            break;
+        }
+    }
+    const bool plain = !best->name.empty() && ShownText(best->name) == best->name &&
+                       best->name.find_first_of(" '\"=@") == std::string::npos && best->name[0] != '-';
+    return std::string("--channel ") + line + "@" + std::to_string(best->index) +
+           (plain ? std::string(" or --channel ") + line + "=" + best->name : std::string());
+}
+
 bool PickOne(const std::vector<FileChannel>& fileChannels, const char* line, const std::string& name, int wanted,
              int& index, std::string& error) {
     if (wanted >= 0) {
@@ -44,7 +61,8 @@ bool PickOne(const std::vector<FileChannel>& fileChannels, const char* line, con
         if (c.name == name && std::find(found.begin(), found.end(), c.index) == found.end()) found.push_back(c.index);
     }
     if (found.empty()) {
-        error = "no channel " + ShownText(name) + " (the file has " + Listing(fileChannels) + ")";
+        error = "no channel " + ShownText(name) + " (the file has " + Listing(fileChannels) +
+                "): say which carries " + line + ", e.g. " + Suggestion(fileChannels, line);
         return false;
     }
     if (found.size() > 1) {

@@ -55,7 +55,8 @@ gpio_sim::LineTrack CapturedTrack(const CapturedLine& line, const char* name, un
 }  // namespace
 
 std::string RenderCheckDiagram(const Capture& capture, const CaptureAnalysis& analysis,
-                               const std::vector<FaultMark>& marks, const std::string& subtitle) {
+                               const std::vector<FaultMark>& marks, const std::string& subtitle,
+                               const std::string& verdict) {
     const gpio_sim::SessionResult expected =
         gpio_sim::RunExerciseSession(gpio_sim::ClockKind::Simulated, {}, true);
     const gpio_sim::RunPhases phases = gpio_sim::FindPhases(expected.recording);
@@ -65,8 +66,9 @@ std::string RenderCheckDiagram(const Capture& capture, const CaptureAnalysis& an
                                 : 0;
 
     gpio_sim::TimingDiagram diagram;
-    diagram.title = "GPIO33 and GPIO80: the exercise as expected, and as captured on the board";
-    diagram.subtitle = subtitle;
+    diagram.title = verdict.empty() ? "GPIO33 and GPIO80: the exercise as expected, and as captured on the board"
+                                    : verdict;
+    diagram.subtitle = verdict.empty() ? subtitle : "GPIO33 and GPIO80 as expected, and as " + subtitle;
     diagram.rows = expected.recording.Tracks();
     diagram.captions = {"expected", "expected", "captured", "captured"};
     diagram.rows.push_back(CapturedTrack(capture.gpio33, "GPIO33", 33, analysis, offsetUs));
@@ -75,6 +77,15 @@ std::string RenderCheckDiagram(const Capture& capture, const CaptureAnalysis& an
     const double capturedEndUs = static_cast<double>(capture.endPs) / kPsPerUs + offsetUs;
     diagram.endUs = std::max<std::uint64_t>(expected.recording.EndUs(),
                                             static_cast<std::uint64_t>(std::max(0.0, capturedEndUs)));
+    // The captured rows hold nothing before the capture starts or after it ends.
+    const std::uint64_t capturedFromUs = static_cast<std::uint64_t>(std::max(0.0, offsetUs));
+    const std::uint64_t capturedToUs = static_cast<std::uint64_t>(std::max(0.0, capturedEndUs));
+    for (std::size_t row : {std::size_t{2}, std::size_t{3}}) {
+        if (capturedFromUs > 0) {
+            diagram.gaps.push_back({row, 0, std::min(capturedFromUs, diagram.endUs), "not captured"});
+        }
+        if (capturedToUs < diagram.endUs) diagram.gaps.push_back({row, capturedToUs, diagram.endUs, "not captured"});
+    }
     for (const FaultMark& mark : marks) {
         const double from = std::max(0.0, mark.startPs / kPsPerUs + offsetUs);
         const double to = std::max(from, mark.endPs / kPsPerUs + offsetUs);

@@ -3,6 +3,11 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+
+#include "serial_port.h"
 
 namespace gpio_check {
 namespace {
@@ -24,8 +29,10 @@ bool ApplyChannel(const std::string& text, ChannelMap& channels, bool mapped[2],
         error = "--channel '" + text + "': expected LINE=CHANNEL or LINE@INDEX, e.g. GPIO33=D3 or GPIO33@3";
         return false;
     }
-    const std::string line = text.substr(0, separator);
+    std::string line = text.substr(0, separator);
     const std::string channel = text.substr(separator + 1);
+    // gpio33 as pxa-gpio-sim takes it.
+    for (char& c : line) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     const int index = line == "GPIO33" ? 0 : line == "GPIO80" ? 1 : -1;
     if (index < 0) {
         error = "--channel '" + text + "': the line is GPIO33 or GPIO80, not '" + line + "'";
@@ -53,6 +60,33 @@ bool ApplyChannel(const std::string& text, ChannelMap& channels, bool mapped[2],
     return true;
 }
 
+// 115200: a speed in Bd, digits only.
+bool ParseBaud(const std::string& text, unsigned& baud, std::string& error) {
+    if (text.empty() || text.size() > 8 || text.find_first_not_of("0123456789") != std::string::npos ||
+        !IsSupportedBaud(static_cast<unsigned>(std::stoul(text)))) {
+        error = "--baud '" + text + "': not a serial port's speed (e.g. 9600, 38400, 115200, 921600)";
+        return false;
+    }
+    baud = static_cast<unsigned>(std::stoul(text));
+    return true;
+}
+
+// 5, 5s, 0.5s or 500ms: more than nothing, at most an hour.
+bool ParseQuietTime(const std::string& text, double& seconds, std::string& error) {
+    const char* start = text.c_str();
+    char* end = nullptr;
+    const double value = std::strtod(start, &end);
+    const std::string unit = end != start ? std::string(end) : "?";
+    const double scale = unit.empty() || unit == "s" ? 1 : unit == "ms" ? 1e-3 : 0;
+    seconds = value * scale;
+    if (end == start || !std::isdigit(static_cast<unsigned char>(text[0])) || scale == 0 ||
+        !std::isfinite(seconds) || seconds <= 0 || seconds > 3600) {
+        error = "--quiet-after '" + text + "': expected a time from 1ms to 3600s, e.g. 5s or 500ms";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 ParsedCheckArguments ParseCheckArguments(const std::vector<std::string>& arguments) {
@@ -66,8 +100,13 @@ ParsedCheckArguments ParseCheckArguments(const std::vector<std::string>& argumen
     app.add_option("--trace", options.tracePath)->check(notAnOption);
     app.add_option("--capture", options.capturePath)->check(notAnOption);
     app.add_option("--svg", options.svgPath)->check(notAnOption);
+    std::string baudText, quietText;
+    app.add_option("--json", options.jsonPath)->check(CLI::Validator(
+        [](const std::string& value) { return value == "-" ? std::string() : NotAnOption(value); }, "FILE"));
+    app.add_option("--baud", baudText)->check(notAnOption);
+    app.add_option("--quiet-after", quietText)->check(notAnOption);
     app.add_option("--channel", channelTexts)->check(notAnOption)->take_all()->expected(1);
-    for (const char* single : {"--trace", "--capture", "--svg"}) {
+    for (const char* single : {"--trace", "--capture", "--svg", "--json", "--baud", "--quiet-after"}) {
         const std::string option = single;
         const auto given = std::count_if(arguments.begin(), arguments.end(), [&](const std::string& a) {
             return a == option || a.compare(0, option.size() + 1, option + "=") == 0;
@@ -86,6 +125,13 @@ ParsedCheckArguments ParseCheckArguments(const std::vector<std::string>& argumen
     }
     if (options.showHelp) {
         parsed.ok = true;
+        return parsed;
+    }
+    if (!baudText.empty() && !ParseBaud(baudText, options.baud, parsed.error)) return parsed;
+    if (!quietText.empty() && !ParseQuietTime(quietText, options.quietSeconds, parsed.error)) return parsed;
+    if ((options.baud != 0 || options.quietSeconds != 0) && options.tracePath.empty()) {
+        parsed.error = std::string(options.baud != 0 ? "--baud" : "--quiet-after") +
+                       " is for a trace read from a serial port: give --trace PORT";
         return parsed;
     }
     bool mapped[2] = {false, false};
@@ -119,6 +165,14 @@ ParsedCheckArguments ParseCheckArguments(const std::vector<std::string>& argumen
             parsed.error = "--svg " + options.svgPath + " would overwrite an input";
             return parsed;
         }
+        if (!path->empty() && *path == options.jsonPath) {
+            parsed.error = "--json " + options.jsonPath + " would overwrite an input";
+            return parsed;
+        }
+    }
+    if (!options.jsonPath.empty() && options.jsonPath == options.svgPath) {
+        parsed.error = "--json and --svg are both " + options.svgPath;
+        return parsed;
     }
     parsed.ok = true;
     return parsed;
@@ -130,9 +184,10 @@ std::string CheckUsageText() {
     and a logic-analyser capture
 
 SYNOPSIS
-    pxa-gpio-check [--trace FILE] [--capture FILE] [--channel LINE=CHANNEL]...
+    pxa-gpio-check [--trace FILE|PORT [--baud N] [--quiet-after TIME]]
+                   [--capture FILE] [--channel LINE=CHANNEL]...
                    [--channel LINE@INDEX]...
-                   [--svg FILE]
+                   [--svg FILE] [--json FILE|-]
 
 DESCRIPTION
     Takes what a run of TolvarGPIOTest on a real board produced and says, line
@@ -158,11 +213,33 @@ DESCRIPTION
     as a fault of the board, and so is a capture in which no run is found.
 
 OPTIONS
+    --trace PORT
+        The board's debug serial port (/dev/ttyUSB0, or any terminal device),
+        read as the run goes: raw, 8N1, no flow control, at --baud; its
+        previous settings are put back at the end, also on a signal. The
+        checker stops by itself at the run's closing message, when the port
+        hangs up, or once the run has begun and nothing has come for
+        --quiet-after; then it says how far the run got (exit 3). Start it,
+        then the program on the board.
+
+    --baud N
+        The port's speed in Bd; 115200, the debug port's usual, if not given.
+
+    --quiet-after TIME
+        How long the port may be silent once the run has begun: 5s if not
+        given, ten times a healthy run's longest silence on a board (a write
+        step, 0.5 s). As 5, 5s, 0.5s or 500ms.
+
     --trace FILE
         The run's debug output as saved from the board's debug serial port or
         a debugger's output window: UTF-8 or UTF-16 (either byte order, with
         or without a byte-order mark), with \r\n, \r or \n line ends, or each
-        message on its own line.
+        message on its own line. A pipe is read to its end.
+
+    While a trace comes from a port or a pipe and standard error is a
+    terminal, a progress line there shows the phase, the step or sample
+    reached, the time since the run began and the first fault as soon as it
+    is known; nothing of it goes anywhere else.
 
     --capture FILE
         A capture of the two lines as sigrok and PulseView save it: a .sr
@@ -187,6 +264,12 @@ OPTIONS
         Also draw the expected and the captured waveforms one above the other,
         faults marked. Needs --capture. The file appears whole or not at all.
 
+    --json FILE
+        Also write the verdict as JSON for a program to read: the tool's
+        version, the inputs, each check and line with its status, the
+        verdict and the exit code. "--json -" writes it to standard output
+        instead of the text report. The file appears whole or not at all.
+
     -h, --help
         This text.
 
@@ -194,13 +277,18 @@ OPTIONS
     not start with '-'.
 
 EXIT STATUS
-    0   a whole run was seen, and every check ran and passed
+    0   a whole run was seen in a capture (and the trace, if given), and
+        every check ran and passed
     1   a fault of the board was found
     2   bad use, or an input that cannot be read
-    3   no fault found, but not a whole run: an input is cut off, or holds
-        no run of the program; the verdict line says what is missing
+    3   no fault found, but not a whole run or not all seen: an input is cut
+        off (a port gone quiet or hung up), or holds no run of the program;
+        or a trace came without a capture, so the pins' levels were not
+        seen; or too few samples could be held against a pin. The verdict
+        line says what is missing
 
 EXAMPLES
+    pxa-gpio-check --trace /dev/ttyUSB0 --capture run.sr --json board-17.json
     pxa-gpio-check --trace debug.txt
     pxa-gpio-check --trace debug.txt --capture run.sr --svg check.svg
     pxa-gpio-check --capture run.vcd --channel GPIO33=D3 --channel GPIO80=D5

@@ -14,6 +14,9 @@ struct CheckOptions {
     std::string tracePath;
     std::string capturePath;
     std::string svgPath;
+    std::string jsonPath;      // "-": standard output, instead of the text report
+    unsigned baud = 0;         // 0: not given (a port is read at kDefaultBaud)
+    double quietSeconds = 0;   // 0: not given (kDefaultQuietSeconds)
     ChannelMap channels;
     bool showHelp = false;
 };

@@ -280,16 +280,27 @@ CrossCheck CheckTraceAgainstCapture(const TraceCheck& trace, const Capture& capt
     const Model model{analysis.writeEndEarliestPs, analysis.writeEndLatestPs, asked * std::min(1.0, scale),
                       kSlowestSampleFactor * asked * std::max(1.0, scale), analysis.endPs};
 
+    // Lines crossed on the board or on the probes: either way the program
+    // reads the pin whose channel carries its line's pattern.
+    Capture swapped;
+    if (analysis.linesSwapped) {
+        swapped = capture;
+        std::swap(swapped.gpio33, swapped.gpio80);
+        result.details.push_back("each line's samples held against the channel that carries its pattern, "
+                                 "as the lines look swapped");
+    }
+    const Capture& pins = analysis.linesSwapped ? swapped : capture;
+
     std::size_t outside = 0;
     bool eachLineFits = true;
     for (int line = 0; line < kLineCount; ++line) {
-        const Fit fit = FitSamples(samples, capture, {line}, model);
-        outside = std::max(outside, fit.outside);
+        const Fit fit = FitSamples(samples, pins, {line}, model);
         const std::string count = std::to_string(fit.compared);
+        const std::string considered = std::to_string(fit.compared + fit.undecided);
         if (fit.compared == 0) {
             // An undriven pin has no level to hold a sample against.
             if (fit.undecided > 0) {
-                result.Note(line, Status::Info, "no sample compared: the pin was x or z");
+                result.Note(line, Status::NotSeen, "no sample compared: the pin was x or z");
             } else {
                 result.Note(line, Status::Incomplete, "no sample could be held against the pin");
             }
@@ -300,13 +311,25 @@ CrossCheck CheckTraceAgainstCapture(const TraceCheck& trace, const Capture& capt
                                      " samples not compared: the pin was x or z");
         }
         if (fit.unexplained.empty() && fit.outside > 0) {
+            // Past the end only where every sample fits: a faulty line's
+            // samples after a misfit go anywhere.
+            outside = std::max(outside, fit.outside);
             result.Note(line, Status::Incomplete,
                         "reads its pin only if " + std::to_string(fit.outside) +
                             " samples came after the capture ended: a longer capture tells");
             continue;
         }
+        const double share = static_cast<double>(fit.compared) / static_cast<double>(fit.compared + fit.undecided);
+        if (fit.unexplained.empty() && share < kLeastComparedShare) {
+            result.Note(line, Status::NotSeen,
+                        "reads its pin in the " + count + " of " + considered +
+                            " samples compared, too few to judge: the pin was x or z at the others");
+            continue;
+        }
         if (fit.unexplained.empty()) {
-            result.Note(line, Status::Ok, "reads its pin in all " + count + " samples compared");
+            result.Note(line, Status::Ok,
+                        "reads its pin in all " + count + (fit.undecided > 0 ? " of " + considered : "") +
+                            " samples compared" + (fit.undecided > 0 ? " (the pin x or z at the others)" : ""));
             continue;
         }
         eachLineFits = false;
@@ -315,8 +338,8 @@ CrossCheck CheckTraceAgainstCapture(const TraceCheck& trace, const Capture& capt
             const std::size_t at = fit.unexplained[i];
             const Times& reach = fit.reach[at];
             const bool read = (samples[at].value & kLineBits[line]) != 0;
-            const Level seen = LevelAt(LineOf(capture, line), reach.front().from);
-            const bool steady = SteadyBetween(LineOf(capture, line), reach.front().from - kTimeSlackPs,
+            const Level seen = LevelAt(LineOf(pins, line), reach.front().from);
+            const bool steady = SteadyBetween(LineOf(pins, line), reach.front().from - kTimeSlackPs,
                                               std::min(model.endPs, reach.back().to) + kTimeSlackPs);
             examples += std::string(i > 0 ? "; " : "") + "sample " + std::to_string(samples[at].number) +
                         " read " + (read ? "1" : "0") +
@@ -339,16 +362,23 @@ CrossCheck CheckTraceAgainstCapture(const TraceCheck& trace, const Capture& capt
             i = last;
         }
     }
-    if (eachLineFits && !FitSamples(samples, capture, {0, 1}, model).unexplained.empty()) {
+    if (eachLineFits && !FitSamples(samples, pins, {0, 1}, model).unexplained.empty()) {
         result.Raise(Status::Fault);
         result.details.push_back("each line's samples fit its pin, but no one timing fits both: the trace "
                                  "shows the two lines change in another order than the pins do");
     }
-    LearnPeriod(samples, capture, model, check);
+    LearnPeriod(samples, pins, model, check);
     result.details.insert(result.details.begin(), PeriodText(check, asked, model));
     result.summary = std::to_string(samples.size()) + " samples held against the pins";
+    std::string unseen;
+    for (const LineNote& note : result.lineNotes) {
+        if (note.status != Status::NotSeen) continue;
+        unseen += std::string(unseen.empty() ? "" : " and ") + kLineNames[note.line];
+    }
+    if (!unseen.empty()) result.summary += "; too few compared for " + unseen + " (the pin x or z)";
     if (check.samplePeriodLowPs > 0 && check.samplePeriodHighPs - check.samplePeriodLowPs <= 0.2 * asked) {
-        result.summary += ", one every " + Ms((check.samplePeriodLowPs + check.samplePeriodHighPs) / 2);
+        check.samplePeriodPs = (check.samplePeriodLowPs + check.samplePeriodHighPs) / 2;
+        result.summary += ", one every " + Ms(check.samplePeriodPs);
     }
     if (outside == 0 && check.samplePeriodLowPs > 0 &&
         check.samplePeriodHighPs - check.samplePeriodLowPs <= 0.2 * asked) {

@@ -27,7 +27,13 @@ struct CrossCheck {
     // narrow it down.
     double samplePeriodLowPs = 0;
     double samplePeriodHighPs = 0;
+    // The period found, when the changes narrow it down; 0 otherwise.
+    double samplePeriodPs = 0;
 };
+
+// A check that held fewer than this share of a line's samples against a
+// level of its pin (the rest x or z) passes nothing: the pin was not seen.
+constexpr double kLeastComparedShare = 0.5;
 
 CrossCheck CheckTraceAgainstCapture(const TraceCheck& trace, const Capture& capture,
                                     const CaptureAnalysis& analysis, const WritePlan& plan);

@@ -2,6 +2,10 @@
 // logic-analyser capture show it, held against the same routine on the
 // simulated board, with a diagnosis line by line.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,12 +19,16 @@
 #include "capture_analysis.h"
 #include "capture_reader.h"
 #include "check_diagram.h"
+#include "check_json.h"
 #include "check_options.h"
 #include "check_report.h"
 #include "cross_check.h"
 #include "expected_run.h"
+#include "live_trace.h"
 #include "output_file.h"
+#include "progress_line.h"
 #include "same_file.h"
+#include "serial_port.h"
 #include "shown_text.h"
 #include "trace_check.h"
 #include "trace_messages.h"
@@ -51,6 +59,19 @@ std::string SecondsText(std::uint64_t ps) {
     return text;
 }
 
+// What an input is, by what its path names now.
+std::string InputKind(const std::string& path, std::uint64_t* size = nullptr) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) return "file";
+    if (S_ISREG(status.st_mode)) {
+        if (size != nullptr) *size = static_cast<std::uint64_t>(status.st_size);
+        return "file";
+    }
+    if (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode)) return "pipe";
+    if (S_ISCHR(status.st_mode)) return "device";  // a serial port once it opens as one
+    return "file";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,33 +98,115 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // The picture never replaces an input, however the two paths are spelled.
+    // A serial port is opened and set up first: a path that is no port
+    // given --baud stops before any output file is made.
+    gpio_sim::RemoveTemporariesOnSignals();
+    std::string traceKind = options.tracePath.empty() ? "" : InputKind(options.tracePath);
+    const unsigned baud = options.baud != 0 ? options.baud : kDefaultBaud;
+    const bool portOptions = options.baud != 0 || options.quietSeconds != 0;
+    SerialPort port;
+    // A device is opened once, as a port: opening and closing a serial
+    // port only to look at it would toggle its modem lines.
+    bool noTerminal = traceKind != "device";
+    if (traceKind == "device" && port.Open(options.tracePath, baud, error, &noTerminal)) traceKind = "serial port";
+    const bool fromPort = traceKind == "serial port";
+    if (!fromPort && noTerminal && portOptions) {
+        return Fail(std::string(options.baud != 0 ? "--baud" : "--quiet-after") + ": '" + options.tracePath +
+                    "' is no terminal (a file or a pipe is read as it is, without --baud or --quiet-after)");
+    }
+    if (!fromPort && !noTerminal) return Fail(error);
+
+    // No output replaces an input, or the other output, however the paths
+    // are spelled.
+    const bool jsonToStandardOutput = options.jsonPath == "-";
+    const std::string jsonPath = jsonToStandardOutput ? "" : options.jsonPath;
     for (const auto& [input, what] : {std::make_pair(&options.tracePath, "trace"),
                                       std::make_pair(&options.capturePath, "capture")}) {
-        if (!options.svgPath.empty() && !input->empty() && NameSameFile(options.svgPath, *input)) {
+        if (input->empty()) continue;
+        if (!options.svgPath.empty() && NameSameFile(options.svgPath, *input)) {
             return Fail("--svg " + options.svgPath + " is the " + what +
                         " it would be drawn from: give the picture a file of its own");
         }
+        if (!jsonPath.empty() && NameSameFile(jsonPath, *input)) {
+            return Fail("--json " + jsonPath + " is the " + what +
+                        " it would be judged from: give the verdict a file of its own");
+        }
     }
-    // The picture's file is made now, so an unwritable one shows before the work.
-    gpio_sim::OutputFile svg;
-    gpio_sim::RemoveTemporariesOnSignals();
+    if (!jsonPath.empty() && !options.svgPath.empty() && NameSameFile(jsonPath, options.svgPath)) {
+        return Fail("--json " + jsonPath + " is the --svg picture too: give each a file of its own");
+    }
+    // The output files are made now, so an unwritable one shows before the work.
+    gpio_sim::OutputFile svg, json;
     if (!options.svgPath.empty() && !svg.Open(options.svgPath, error)) return Fail(error);
     if (svg.IsStandardOutput()) {
         return Fail("--svg " + options.svgPath + " is standard output, where the report goes");
+    }
+    if (!jsonPath.empty() && !json.Open(jsonPath, error)) return Fail(error);
+    if (json.IsStandardOutput()) {
+        return Fail("--json " + jsonPath + " is standard output, where the report goes (--json - writes the "
+                    "verdict there instead of the report)");
     }
 
     std::string heading = "pxa-gpio-check:";
     SavedTrace saved;
     const std::vector<TraceMessage>& messages = saved.messages;
+    std::vector<JsonInput> inputs;
     if (!options.tracePath.empty()) {
-        if (!ReadTraceFile(options.tracePath, saved, error)) return Fail(error);
-        heading += " trace " + ShownText(options.tracePath, kShownNameBytes) + " (" +
-                   EncodingName(saved.encoding) + ", " + std::to_string(messages.size()) + " messages)";
+        JsonInput input;
+        input.role = "trace";
+        input.kind = traceKind;
+        input.name = options.tracePath;
+        std::string how;
+        if (fromPort || traceKind == "pipe") {
+            ProgressLine progress(STDERR_FILENO);
+            LiveSource source;
+            source.fd = fromPort ? port.Descriptor() : -1;
+            source.name = options.tracePath;
+            source.port = fromPort;
+            if (options.quietSeconds != 0) source.quietSeconds = options.quietSeconds;
+            source.progress = progress.Enabled() ? &progress : nullptr;
+            // A pipe is opened here, once, as the saved-trace reader would.
+            const int pipeFd = fromPort ? -1 : ::open(options.tracePath.c_str(), O_RDONLY | O_CLOEXEC);
+            if (!fromPort && pipeFd < 0) {
+                return Fail("cannot read '" + options.tracePath + "': " + std::strerror(errno));
+            }
+            if (!fromPort) source.fd = pipeFd;
+            LiveTrace live;
+            const bool read = ReadTraceLive(source, live, error);
+            if (pipeFd >= 0) ::close(pipeFd);
+            port.Close();
+            if (!read) return Fail(error);
+            saved = std::move(live.trace);
+            how = fromPort ? "serial port at " + std::to_string(baud) + " Bd, " +
+                                 DescribeLiveEnd(live, source.quietSeconds) + ", "
+                           : "";
+            if (fromPort) {
+                input.seconds = live.seconds;
+                input.end = DescribeLiveEnd(live, source.quietSeconds);
+            }
+        } else if (!ReadTraceFile(options.tracePath, saved, error)) {
+            return Fail(error);
+        }
+        heading += " trace " + ShownText(options.tracePath, kShownNameBytes) + " (" + how + EncodingName(saved.encoding) + ", " +
+                   std::to_string(messages.size()) + " messages)";
+        input.bytes = saved.bytes;
+        input.messages = static_cast<std::int64_t>(messages.size());
+        inputs.push_back(input);
     }
     Capture capture;
     if (!options.capturePath.empty()) {
-        if (!ReadCaptureFile(options.capturePath, options.channels, capture, error)) return Fail(error);
+        JsonInput input;
+        input.role = "capture";
+        input.name = options.capturePath;
+        input.kind = InputKind(options.capturePath, &input.bytes);
+        if (!ReadCaptureFile(options.capturePath, options.channels, capture, error)) {
+            Fail(error);
+            // A channel to map is a matter of the command line, as with the other options.
+            if (error.find("--channel") != std::string::npos) std::fprintf(stderr, "Try 'pxa-gpio-check --help'.\n");
+            return kBadUse;
+        }
+        input.seconds = static_cast<double>(capture.endPs) / 1e12;
+        inputs.push_back(input);
         heading += std::string(options.tracePath.empty() ? "" : ",") + " capture " +
                    ShownText(options.capturePath, kShownNameBytes) + " (" +
                    SecondsText(capture.endPs) +
@@ -114,9 +217,12 @@ int main(int argc, char** argv) {
     const WritePlan plan = PlanFromRun(expected);
     std::vector<CheckResult> checks;
     TraceCheck trace;
+    std::size_t readPhaseAt = 0;  // the trace's read phase among the checks, told again once the period is known
     if (!options.tracePath.empty()) {
         trace = CheckTrace(saved, expected);
         checks.insert(checks.end(), {trace.order, trace.registers, trace.readPhase});
+        readPhaseAt = checks.size() - 1;
+        if (options.capturePath.empty()) checks.push_back(PinsNotCaptured());
     }
     CaptureAnalysis analysis;
     std::vector<FaultMark> marks;
@@ -140,18 +246,30 @@ int main(int argc, char** argv) {
     if (!options.tracePath.empty() && !options.capturePath.empty()) {
         const CrossCheck cross = CheckTraceAgainstCapture(trace, capture, analysis, plan);
         checks.push_back(cross.result);
+        if (cross.samplePeriodPs > 0) {
+            RetimeReadPhase(trace, cross.samplePeriodPs / 1e6);
+            checks[readPhaseAt] = trace.readPhase;
+        }
         marks.insert(marks.end(), cross.marks.begin(), cross.marks.end());
     }
 
+    const int exitCode = ExitCodeFor(checks);
+    const std::string verdict = options.jsonPath.empty() ? "" : RenderJsonVerdict(inputs, checks, exitCode);
     // A report that did not reach standard output fails the check: no
-    // verdict is given on it and no picture published beside it.
-    std::fputs(RenderReport(heading, checks).c_str(), stdout);
+    // verdict is given on it and no file published beside it.
+    std::fputs((jsonToStandardOutput ? verdict : RenderReport(heading, checks)).c_str(), stdout);
     if (!gpio_sim::FlushStandardOutput(error)) return Fail(error);
+    // Every output file or none.
+    std::vector<gpio_sim::PendingOutput> outputs;
     if (svg.IsOpen()) {
+        const std::string title =
+            std::string("verdict ") + StatusWord(OverallStatus(checks)) + ": " + OverallText(checks);
         const std::string subtitle = "captured: " + ShownText(options.capturePath, kShownNameBytes);
-        const std::string picture = RenderCheckDiagram(capture, analysis, marks, subtitle);
-        if (!svg.Commit(picture, error)) return Fail(error);
+        outputs.push_back({&svg, RenderCheckDiagram(capture, analysis, marks, subtitle,
+                                                    title.size() > 110 ? title.substr(0, 107) + "..." : title)});
     }
+    if (json.IsOpen()) outputs.push_back({&json, verdict});
+    if (!outputs.empty() && !gpio_sim::CommitAll(outputs, error)) return Fail(error);
     if (std::fclose(stdout) != 0) return Fail("cannot write standard output");
-    return ExitCodeFor(checks);
+    return exitCode;
 }

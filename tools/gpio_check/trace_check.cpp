@@ -8,6 +8,8 @@ namespace {
 
 constexpr std::uint32_t kHostBase = 0x20000000;
 constexpr std::size_t kShownChanges = 6;
+// Times from sample numbers say what they assume until a capture shows the period.
+constexpr const char* kAskedTiming = " at the 10 ms a sample asked";
 
 std::string Hex8(std::uint32_t value) {
     char text[16];
@@ -219,9 +221,11 @@ void CheckRegisters(const std::vector<const TraceMessage*>& trace, const Alignme
     }
 }
 
-// "low in all 600 samples", or where the level changed.
-void DescribeReadPhase(TraceCheck& check) {
+// "low in all 600 samples", or where the level changed, and when, at the
+// sample period named by `timing`.
+void DescribeReadPhase(TraceCheck& check, const std::string& timing) {
     CheckResult& result = check.readPhase;
+    result = CheckResult(result.name);
     if (check.samples.empty()) {
         result.Raise(Status::Incomplete);
         result.summary = "no sample in the trace";
@@ -240,7 +244,7 @@ void DescribeReadPhase(TraceCheck& check) {
             if (now == level) continue;
             changes.push_back(std::string(now ? "high" : "low") + " from sample " +
                               std::to_string(sample.number) + " (" + Seconds(sample.afterWriteEndUs) +
-                              " into the read phase)");
+                              " into the read phase" + timing + ")");
             level = now;
         }
         const std::string count = std::to_string(check.samples.size());
@@ -260,10 +264,22 @@ void DescribeReadPhase(TraceCheck& check) {
         summary += (summary.empty() ? "" : "; ") + std::string(kLineNames[line]) + " " +
                    (changes.empty() ? (level ? "high" : "low") : "changing");
     }
+    if (!check.samplesPlaced) {
+        result.details.push_back("sample numbers and times are a guess: the trace fits more than one place in the run");
+    }
     result.summary = std::to_string(check.samples.size()) + " samples: " + summary;
 }
 
 }  // namespace
+
+CheckResult PinsNotCaptured() {
+    CheckResult result("pins");
+    result.Raise(Status::NotSeen);
+    result.summary = "not seen: no capture, and a trace cannot show a stuck, swapped or shorted output "
+                     "(give --capture too)";
+    for (int line = 0; line < kLineCount; ++line) result.Note(line, Status::NotSeen, "its pin not seen (no capture)");
+    return result;
+}
 
 std::uint32_t MappedBase(const std::vector<TraceMessage>& messages) {
     for (const TraceMessage& message : messages) {
@@ -300,12 +316,17 @@ TraceCheck CheckTrace(const SavedTrace& saved, const ExpectedRun& expected) {
                                  timeUs >= expected.writeEndUs ? timeUs - expected.writeEndUs : 0});
     }
     check.samplesPlaced = !at.ambiguous;
-    DescribeReadPhase(check);
-    if (at.ambiguous) {
-        check.readPhase.details.push_back(
-            "sample numbers and times are a guess: the trace fits more than one place in the run");
-    }
+    DescribeReadPhase(check, kAskedTiming);
     return check;
+}
+
+void RetimeReadPhase(TraceCheck& check, double periodUs) {
+    for (TraceSample& sample : check.samples) {
+        sample.afterWriteEndUs = static_cast<std::uint64_t>(static_cast<double>(sample.number - 1) * periodUs + 0.5);
+    }
+    char timing[64];
+    std::snprintf(timing, sizeof timing, " at the %.1f ms a sample found", periodUs / 1000);
+    DescribeReadPhase(check, timing);
 }
 
 }  // namespace gpio_check

@@ -42,6 +42,14 @@ TraceCheck CheckTrace(const SavedTrace& trace, const ExpectedRun& expected);
 // The same for messages alone, with no other text among them.
 TraceCheck CheckTrace(const std::vector<TraceMessage>& messages, const ExpectedRun& expected);
 
+// The samples' times in the read phase at `periodUs` a sample, the period
+// found against a capture, instead of the 10 ms the program asks for.
+void RetimeReadPhase(TraceCheck& check, double periodUs);
+
+// What a trace alone cannot show: the levels on the pins. A line stuck low
+// or swapped reads no differently in the program's register reports.
+CheckResult PinsNotCaptured();
+
 // The bit of each line in the program's 2-bit value, GPIO33 first.
 constexpr std::uint32_t kLineBits[kLineCount] = {0x2, 0x1};
 

@@ -256,6 +256,15 @@ void TraceSplitter::Split(bool final) {
     if (final) std::string().swap(pending_);
 }
 
+std::vector<TraceMessage> TraceSplitter::HeldMessages(const std::string& more) const {
+    TraceSplitter rest;
+    rest.pending_ = pending_ + more;
+    rest.offset_ = offset_;
+    rest.inWord_ = inWord_;
+    rest.Split(true);
+    return std::move(rest.messages_);
+}
+
 std::vector<TraceMessage> SplitTraceMessages(const std::string& text) {
     TraceSplitter splitter;
     splitter.Add(text);

@@ -63,6 +63,10 @@ public:
     void Finish();
 
     std::vector<TraceMessage>& Messages() { return messages_; }
+    // The messages in the text held back, with `more` after it, as the end
+    // of the text would split them; nothing is consumed. For a reader that
+    // wants to see a message as soon as it has come, while more may follow.
+    std::vector<TraceMessage> HeldMessages(const std::string& more) const;
     // Words of text that are no message of the program.
     std::size_t Unrecognised() const { return unrecognised_; }
     // Characters split so far, including any word being skipped.

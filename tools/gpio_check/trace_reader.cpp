@@ -36,7 +36,7 @@ bool TraceReader::CheckLimits() {
     }
     if (splitter_.Messages().size() > limits_.mostMessages) {
         return Refuse("holds more than " + std::to_string(limits_.mostMessages) +
-                      " messages of the program, where a run prints about 770: give it one run's trace");
+                      " messages of the program, where a run prints 741: give it one run's trace");
     }
     return true;
 }
@@ -66,6 +66,14 @@ bool TraceReader::Finish() {
     if (splitter_.Messages().empty()) return Refuse("holds no message of the program: is it the run's trace?");
     trace_.messages = std::move(splitter_.Messages());
     return true;
+}
+
+std::vector<TraceMessage> TraceReader::HeldMessages() const {
+    // The bytes kept to tell the encoding, decoded as the end would.
+    TraceDecoder decoder = decoder_;
+    std::string text;
+    decoder.Finish(text);
+    return splitter_.HeldMessages(text);
 }
 
 bool ReadTraceFile(const std::string& path, SavedTrace& trace, std::string& error, const TraceLimits& limits) {

@@ -22,7 +22,7 @@ struct TraceLimits {
     // Characters of text before the first message: a terminal log may hold
     // a boot log before the run, but not this much.
     std::uint64_t firstMessageWithin = std::uint64_t{16} << 20;
-    // A run prints about 770 messages.
+    // A run prints 741 messages.
     std::size_t mostMessages = 100000;
 };
 
@@ -43,6 +43,11 @@ public:
     // The end of the bytes; false when they hold no message of the program.
     bool Finish();
     const std::string& Error() const { return error_; }
+
+    // The messages so far, while reading: those split for good, then those
+    // in the text held back as the end would split them.
+    const std::vector<TraceMessage>& SplitMessages() { return splitter_.Messages(); }
+    std::vector<TraceMessage> HeldMessages() const;
 
     // What was read, once Finish() is done.
     SavedTrace& Trace() { return trace_; }

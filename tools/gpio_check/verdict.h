@@ -13,6 +13,7 @@ namespace gpio_check {
 enum class Status {
     Ok,
     Info,        // nothing to judge against, only reported (e.g. read-phase levels)
+    NotSeen,     // the inputs cannot show it (e.g. the pins from a trace alone): not the board's fault
     Incomplete,  // the input stops short, or holds no run: not the board's fault
     Fault,       // the board does not do what the program asks
 };

@@ -198,6 +198,21 @@ std::string Marks(const std::vector<DiagramMark>& marks, const TimeScale& scale,
     return svg;
 }
 
+std::string Gaps(const std::vector<DiagramMark>& gaps, const TimeScale& scale) {
+    std::string svg;
+    for (const DiagramMark& gap : gaps) {
+        const double top = kRowTop + kRowPitch * static_cast<double>(gap.row);
+        const double x = scale.X(gap.fromUs);
+        const double width = scale.X(gap.toUs) - x;
+        if (width <= 0) continue;
+        svg += "<rect class=\"gap\" x=\"" + Number(x) + "\" y=\"" + Number(top + 2) + "\" width=\"" + Number(width) +
+               "\" height=\"" + Number(kLowOffset + 4) +
+               "\" fill=\"#f4f4f4\" stroke=\"#9e9e9e\" stroke-dasharray=\"2 2\" stroke-width=\"1\"/>\n";
+        if (width > 60) svg += Text(x + 6, top + (kHighOffset + kLowOffset) / 2 + 4, gap.label, " class=\"caption\"");
+    }
+    return svg;
+}
+
 std::string TimeAxis(const TimeScale& scale, std::uint64_t endUs, std::size_t rows) {
     const double axisY = AxisY(rows);
     std::string svg = "<path d=\"M" + Number(kPlotLeft) + " " + Number(axisY) + "H" +
@@ -269,7 +284,7 @@ std::string RenderTimingDiagram(const TimingDiagram& diagram) {
            ".phase{font-size:12px;fill:#345}.line{font-size:14px;font-weight:bold}"
            ".level{font-size:11px;fill:#777;text-anchor:end}.tick{font-size:11px;text-anchor:middle}"
            ".legend{font-size:12px}path{fill:none;stroke-width:1.6}";
-    if (!diagram.captions.empty()) svg += ".caption{font-size:11px;fill:#555}";
+    if (!diagram.captions.empty() || !diagram.gaps.empty()) svg += ".caption{font-size:11px;fill:#555}";
     if (!diagram.marks.empty()) svg += ".mark{font-size:11px;fill:#b71c1c}";
     svg += "</style>\n";
     svg += diagram.comment;
@@ -282,6 +297,7 @@ std::string RenderTimingDiagram(const TimingDiagram& diagram) {
         svg += Waveform(diagram.rows[t], caption, kRowTop + kRowPitch * static_cast<double>(t), scale,
                         diagram.endUs);
     }
+    svg += Gaps(diagram.gaps, scale);
     svg += Marks(diagram.marks, scale, rows);
     svg += TimeAxis(scale, diagram.endUs, rows);
     svg += Legend(rows, !diagram.marks.empty());

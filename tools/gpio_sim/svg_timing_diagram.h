@@ -38,6 +38,9 @@ struct TimingDiagram {
     std::vector<LineTrack> rows;
     std::vector<std::string> captions;  // one per row, or none
     std::vector<DiagramMark> marks;
+    // Stretches of a row with nothing to show (e.g. before a capture
+    // started): drawn blank, framed and named, whatever the row's track says.
+    std::vector<DiagramMark> gaps;
     RunPhases phases;
     std::uint64_t endUs = 0;
 };

@@ -1,0 +1,63 @@
+// The JSON verdict's text: whatever a file name or a trace holds, the
+// result is JSON a strict reader takes, and says what the text says.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "check_json.h"
+#include "check_report.h"
+
+namespace gpio_check {
+namespace {
+
+TEST(CheckJson, StringsAreValidJsonWhateverTheBytes) {
+    const struct {
+        std::string text;
+        const char* json;
+    } cases[] = {
+        {"debug.txt", "\"debug.txt\""},
+        {"a \"quoted\" \\ name", "\"a \\\"quoted\\\" \\\\ name\""},
+        {std::string("tab\tnul\0esc\x1b del\x7f", 17), "\"tab\\u0009nul\\u0000esc\\u001b del\\u007f\""},
+        {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x94\x8C", "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x94\x8C\""},
+        {"latin-1 \xE9t\xE9", "\"latin-1 \\ufffdt\\ufffd\""},
+        {"cut \xE2\x82", "\"cut \\ufffd\\ufffd\""},
+        {"overlong \xC0\xAF surrogate \xED\xA0\x80 past \xF4\x90\x80\x80",
+         "\"overlong \\ufffd\\ufffd surrogate \\ufffd\\ufffd\\ufffd past \\ufffd\\ufffd\\ufffd\\ufffd\""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(JsonString(c.text), c.json) << c.text;
+}
+
+TEST(CheckJson, VerdictAndExitCodeAsTheReportHasThem) {
+    CheckResult trace("trace");
+    trace.summary = "a whole run in order: 741 messages";
+    CheckResult capture("write phase (capture)");
+    capture.Note(1, Status::Fault, "stuck low: low in all 120 steps");
+    capture.summary = "GPIO80 stuck low";
+    const std::vector<CheckResult> checks = {trace, capture};
+    JsonInput input;
+    input.role = "trace";
+    input.kind = "serial port";
+    input.name = "/dev/ttyUSB0";
+    input.bytes = 12385;
+    input.seconds = 67.5;
+    input.messages = 741;
+    input.end = "read until the run's closing message";
+    const std::string json = RenderJsonVerdict({input}, checks, ExitCodeFor(checks));
+    for (const char* piece : {
+             "\"format\": 1,",
+             "{\"role\": \"trace\", \"kind\": \"serial port\", \"name\": \"/dev/ttyUSB0\", \"bytes\": 12385, "
+             "\"seconds\": 67.5, \"messages\": 741, \"end\": \"read until the run's closing message\"}",
+             "{\"name\": \"GPIO80\", \"status\": \"fault\", \"summary\": \"stuck low: low in all 120 steps\",\n"
+             "     \"faults\": [\n       \"stuck low\"\n     ]}",
+             "{\"name\": \"GPIO33\", \"status\": \"info\", \"summary\": \"nothing checked\",\n     \"faults\": []}",
+             "\"verdict\": {\"status\": \"fault\", \"text\": \"the board does not do what the program asks; found by: "
+             "write phase (capture)\"},",
+             "\"exitCode\": 1\n}\n",
+         }) {
+        EXPECT_NE(json.find(piece), std::string::npos) << piece << "\n" << json;
+    }
+}
+
+}  // namespace
+}  // namespace gpio_check

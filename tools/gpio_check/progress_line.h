@@ -1,0 +1,30 @@
+#ifndef TOOLS_GPIO_CHECK_PROGRESS_LINE_H
+#define TOOLS_GPIO_CHECK_PROGRESS_LINE_H
+
+// One line on a terminal that is overwritten in place as the run goes; on
+// anything else (a file, a pipe, a test station's log) nothing at all.
+
+#include <cstddef>
+#include <string>
+
+namespace gpio_check {
+
+class ProgressLine {
+public:
+    // Shown on `fd` only if it is a terminal.
+    explicit ProgressLine(int fd);
+    bool Enabled() const { return enabled_; }
+    // Replaces the line shown; the same text again writes nothing.
+    void Show(const std::string& text);
+    // Leaves the last line standing and moves to the next.
+    void End();
+
+private:
+    int fd_;
+    bool enabled_;
+    std::string shown_;
+};
+
+}  // namespace gpio_check
+
+#endif  // TOOLS_GPIO_CHECK_PROGRESS_LINE_H
