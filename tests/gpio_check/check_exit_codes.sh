@@ -189,7 +189,7 @@ rm -f "$dir/$control.vcd" "$dir/control.svg"
 # Line noise: a byte glued to a message hides nothing; one inside a message
 # loses it, and the trace is damaged (3), not the board faulty (1).
 LC_ALL=C sed '0,/Writing 0x00/s//\xffWriting 0x00/' "$dir/run.txt" >"$dir/noise.txt"
-expect 0 "1 character(s) of line noise" --trace "$dir/noise.txt"
+expect 0 "1 character(s) of line noise" --trace "$dir/noise.txt" --capture "$dir/run.vcd"
 LC_ALL=C sed '0,/Writing 0x02/s//Wri\xffting 0x02/' "$dir/run.txt" >"$dir/noise.txt"
 expect 3 "damaged by line noise, judged only up to message" --trace "$dir/noise.txt" --capture "$dir/run.vcd"
 rm -f "$dir/noise.txt"
@@ -207,7 +207,8 @@ if ((peak_mb > 100)); then
   failures=$((failures + 1))
 fi
 
-# The picture never replaces an input, however its path is spelled.
+# Neither the picture nor the JSON verdict replaces an input, or each
+# other, however the paths are spelled.
 mkdir "$dir/x"
 cp "$dir/run.vcd" "$dir/x/in.vcd"
 cp "$dir/run.txt" "$dir/x/in.txt"
@@ -216,6 +217,11 @@ cp "$dir/run.txt" "$dir/x/in.txt"
   expect 2 "is the capture it would be drawn from" --capture ./in.vcd --svg in.vcd
   expect 2 "is the capture it would be drawn from" --capture "$dir/x/in.vcd" --svg ../x/in.vcd
   expect 2 "is the trace it would be drawn from" --trace in.txt --capture ./in.vcd --svg "$dir/x/../x/in.txt"
+  expect 2 "is the capture it would be judged from" --trace in.txt --capture ./in.vcd --json ../x/in.vcd
+  ln -s in.txt link.txt
+  expect 2 "is the trace it would be judged from" --trace in.txt --capture ./in.vcd --json link.txt
+  expect 2 "is the --svg picture too" --trace in.txt --capture in.vcd --svg out.svg --json ./out.svg
+  [[ ! -e out.svg ]] || { echo "FAILED: a picture was written beside a refused --json"; exit 1; }
   exit $failures
 ) || failures=$((failures + 1))
 cmp -s "$dir/run.vcd" "$dir/x/in.vcd" && cmp -s "$dir/run.txt" "$dir/x/in.txt" ||

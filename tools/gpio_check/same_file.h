@@ -9,7 +9,8 @@
 
 namespace gpio_check {
 
-// False when either does not exist.
+// False when only one exists; two that do not exist yet are one file when
+// they give one name in one directory (two outputs still to be made).
 bool NameSameFile(const std::string& a, const std::string& b);
 
 }  // namespace gpio_check
