@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
     add(trace, [&] { return result.trace; });
     add(accessLog, [&] { return RenderAccessLog(result.accesses); });
     add(vcd, [&] { return RenderVcd(result.recording, description); });
-    add(svg, [&] { return RenderTimingDiagram(result.recording, driveNames, clockName); });
+    add(svg, [&] { return RenderTimingDiagram(result.recording, driveNames, clockName, ListFaults(options.faults)); });
     add(session, [&] { return std::move(sessionContent); });
     if (!CommitAll(pending, error)) return Fail(error);
 

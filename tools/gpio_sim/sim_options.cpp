@@ -122,10 +122,7 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
                     (option.path != nullptr ? "a file name" : "a value");
             return parsed;
         }
-        if (option.path != nullptr && given == 1) {
-            *option.path = option.values->front();
-            if (!CheckOutputName(option.name, *option.path, option.format, error)) return parsed;
-        }
+        if (option.path != nullptr && given == 1) *option.path = option.values->front();
     }
 
     for (const std::string& text : faults) {
@@ -152,6 +149,13 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
                         *second + "': give each output its own file";
                 return parsed;
             }
+        }
+    }
+    // A name that says another format would mislead whoever opens the file.
+    for (const auto& option : valueOptions) {
+        if (option.path != nullptr && !option.path->empty() &&
+            !CheckOutputName(option.name, *option.path, option.format, error)) {
+            return parsed;
         }
     }
     parsed.ok = true;
