@@ -23,6 +23,9 @@ READ_SLACK_S = 0.001      # a pin changing within 1 ms of a read may read either
 # it is due; an edge earlier than that is a pulse inside the step.
 BOUNDARY_WINDOW = 0.1
 MOST_WINDOW = 0.25
+# A step's level is the one that holds longest between these fractions of
+# it from either end, clear of edges that come early or late.
+STEP_MARGIN = 0.1
 # Steps seen before deciding which step the first edge starts.
 ALIGN_STEPS = 6
 # More edges than this on a line within one step: a clock or noise, not
@@ -111,20 +114,21 @@ class Readings:
 
 def alignment_score(first_step, before, seen_steps):
     '''How well the steps are explained if the first edge starts step
-    `first_step`: per line, the steps its best reading explains, then a
-    preference for the plainer reading.'''
+    `first_step`: fewest steps that no reading of its line explains (so
+    placings that count more steps before the edge are not favoured), then
+    the plainer readings.'''
     steps = [(j, before) for j in range(first_step)]
     steps += [(first_step + r, seen) for r, seen in enumerate(seen_steps)]
     readings = Readings()
     for step, seen in steps:
         readings.add(step, seen)
-    explained = preference = 0
+    unexplained = preference = 0
     for line in (GPIO33, GPIO80):
         c = readings.count[line]
         best = max(c)
-        explained += best
+        unexplained += readings.steps - best
         preference += 5 - c.index(best)
-    return (explained, preference)
+    return (-unexplained, preference)
 
 
 class Decoder(srd.Decoder):
@@ -241,10 +245,10 @@ class Decoder(srd.Decoder):
     # The write phase.
 
     def next_step(self, start):
-        '''Follows one step from `start`: the pattern at its middle and its
-        end, an edge near where it is due or, without one, the due time.'''
-        self.wait_until_quietly(start + self.step_len / 2)
-        seen = self.pattern_now()
+        '''Follows one step from `start`: the pattern that holds longest in
+        its middle, and its end: an edge near where it is due or, without
+        one, the due time.'''
+        seen = self.pattern_over(start + STEP_MARGIN * self.step_len, start + (1 - STEP_MARGIN) * self.step_len)
         due = start + self.step_len
         # Steps that ended without an edge may each be a little off: the
         # window widens with them.
@@ -256,6 +260,22 @@ class Decoder(srd.Decoder):
             if self.samplenum >= due - window:
                 self.unseen_ends = 0
                 return seen, self.samplenum, True
+
+    def pattern_over(self, start, end):
+        '''The level each line holds longest from `start` to `end`, as
+        pxa-gpio-check takes a step's level: a short pulse does not make it.'''
+        self.wait_until_quietly(start)
+        high = [0, 0]
+        levels, since = list(self.level), max(start, self.samplenum)
+        while True:
+            edge = self.wait_until(end)
+            now = min(self.samplenum, end)
+            for line in (GPIO33, GPIO80):
+                high[line] += (now - since) if levels[line] else 0
+            levels, since = list(self.level), now
+            if not edge:
+                break
+        return sum(BITS[line] for line in (GPIO33, GPIO80) if 2 * high[line] > end - start)
 
     def wait_until_quietly(self, target):
         while self.wait_until(target):
