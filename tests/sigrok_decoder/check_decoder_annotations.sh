@@ -13,7 +13,7 @@ decoders=$1 sim=$2 check=$3 clock_samples=$4
 source "$(dirname "$0")/../gpio_sim/require_programs.sh"
 require_programs sigrok-cli python3
 make_scratch
-export SIGROKDECODE_DIR=$decoders
+export SIGROKDECODE_DIR=$decoders PYTHONDONTWRITEBYTECODE=1
 failures=0
 fail() {
   echo "FAILED [$board]: $*"
