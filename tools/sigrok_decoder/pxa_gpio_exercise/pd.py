@@ -8,6 +8,8 @@
 ## any later version.
 ##
 
+from collections import deque
+
 import sigrokdecode as srd
 
 GPIO33, GPIO80 = 0, 1
@@ -33,8 +35,9 @@ ALIGN_STEPS = 6
 BUSY_EDGES = 64
 
 # Readings of a line against the patterns, in the order pxa-gpio-check
-# prefers them when several explain the same steps.
-FOLLOWS, OTHER, INVERTED, LOW, HIGH = range(5)
+# prefers them when several explain the same steps; the last, both lines
+# low unless both are asked high, is what lines shorted together show.
+FOLLOWS, OTHER, INVERTED, LOW, HIGH, BOTH_HIGH = range(6)
 
 ANN_PHASE, ANN_STEP, ANN_SAMPLE, ANN_PROBLEM = range(4)
 
@@ -60,7 +63,7 @@ class Readings:
     '''How each line's levels so far relate to the patterns asked.'''
 
     def __init__(self):
-        self.count = [[0] * 5, [0] * 5]
+        self.count = [[0] * 6, [0] * 6]
         self.steps = 0
         self.same = True           # both lines at one level in every step
         self.changes = False       # and that level changes
@@ -78,6 +81,7 @@ class Readings:
             c[INVERTED] += s != bit(a, line)
             c[LOW] += s == 0
             c[HIGH] += s == 1
+            c[BOTH_HIGH] += s == (bit(a, GPIO33) & bit(a, GPIO80))
         s33, s80 = bit(seen, GPIO33), bit(seen, GPIO80)
         self.same = self.same and s33 == s80
         if self.last_seen is not None and bit(self.last_seen, GPIO33) != s33:
@@ -112,23 +116,31 @@ class Readings:
         return name + ' wrong level'
 
 
+def predicted_level(reading, line, step):
+    '''A line's level in a step, read as `reading`.'''
+    a = asked(step)
+    return {FOLLOWS: bit(a, line), OTHER: bit(a, 1 - line), INVERTED: 1 - bit(a, line),
+            LOW: 0, HIGH: 1, BOTH_HIGH: bit(a, GPIO33) & bit(a, GPIO80)}[reading]
+
+
 def alignment_score(first_step, before, seen_steps):
     '''How well the steps are explained if the first edge starts step
-    `first_step`: fewest steps that no reading of its line explains (so
-    placings that count more steps before the edge are not favoured), then
-    the plainer readings.'''
+    `first_step`: per line, the steps its best reading explains less those
+    it does not, the steps before the edge included (a placing that leaves
+    the capture before the edge unexplained, as the run's, is not
+    favoured); then the plainer readings.'''
     steps = [(j, before) for j in range(first_step)]
     steps += [(first_step + r, seen) for r, seen in enumerate(seen_steps)]
     readings = Readings()
     for step, seen in steps:
         readings.add(step, seen)
-    unexplained = preference = 0
+    score = preference = 0
     for line in (GPIO33, GPIO80):
         c = readings.count[line]
         best = max(c)
-        unexplained += readings.steps - best
-        preference += 5 - c.index(best)
-    return (-unexplained, preference)
+        score += best - (readings.steps - best)
+        preference += len(c) - c.index(best)
+    return (score, preference)
 
 
 class Decoder(srd.Decoder):
@@ -183,16 +195,45 @@ class Decoder(srd.Decoder):
         self.put(int(ss), int(max(ss, es)), self.out_ann, [kind, texts])
 
     # Waiting: on an edge of a line that is not busy, or for a sample.
+    #
+    # libsigrokdecode checks every condition of a wait at every sample, so
+    # a wait for either edge or a time costs half as much again as one for
+    # either edge alone. Where an edge is due anyway, the decoder waits for
+    # edges alone (`exact` False); an edge that then comes after the time
+    # asked is held back, and the time is reported as reached, as if the
+    # wait had had the time in it. `self.now` is where the decoder is,
+    # which may be before libsigrokdecode's `self.samplenum`.
 
-    def wait_until(self, target):
+    def wait_until(self, target, exact=True):
         '''Waits for an edge on a line not busy or for sample `target`,
-        whichever comes first; True if an edge came.'''
-        n = int(target + 0.5) - self.samplenum
-        if n < 1:
+        whichever comes first; True if an edge came (at `self.now`).'''
+        target = int(target + 0.5)
+        if self.replay:
+            when, pins = self.replay[0]
+            if when > target:
+                self.now = max(self.now, target)
+                return False
+            self.replay.popleft()
+            return self.take(when, pins)
+        if target <= self.samplenum:
+            # Going over what libsigrokdecode has given already: no edge left there.
+            self.now = max(self.now, target)
             return False
         conditions = [{line: 'e'} for line in (GPIO33, GPIO80) if not self.busy[line]]
-        conditions.append({'skip': n})
+        if exact or not conditions:
+            conditions.append({'skip': target - self.samplenum})
         pins = self.wait(conditions)
+        if self.samplenum > target:
+            self.replay.append((self.samplenum, pins))
+            self.now = target
+            return False
+        return self.take(self.samplenum, pins)
+
+    def take(self, when, pins):
+        '''The lines' levels from sample `when` on; True if a line not busy changed.'''
+        self.now = when
+        if self.journal is not None:
+            self.journal.append((when, pins))
         edge = False
         for line in (GPIO33, GPIO80):
             if pins[line] != self.level[line]:
@@ -203,7 +244,7 @@ class Decoder(srd.Decoder):
         return edge
 
     def on_edge(self, line):
-        now = self.samplenum
+        now = self.now
         # A short pulse: the last two edges of the line close together.
         if self.last_edge[line] is not None and now - self.last_edge[line] < GLITCH_FRACTION * self.step_len:
             self.pulses.append((line, self.last_edge[line], now, 1 - self.level[line]))
@@ -244,51 +285,73 @@ class Decoder(srd.Decoder):
 
     # The write phase.
 
-    def next_step(self, start):
+    def next_step(self, start, exact=True):
         '''Follows one step from `start`: the pattern that holds longest in
         its middle, and its end: an edge near where it is due or, without
-        one, the due time.'''
-        seen = self.pattern_over(start + STEP_MARGIN * self.step_len, start + (1 - STEP_MARGIN) * self.step_len)
+        one, the due time. Not `exact`: an edge is expected at its end.'''
+        seen = self.pattern_over(start + STEP_MARGIN * self.step_len, start + (1 - STEP_MARGIN) * self.step_len,
+                                 exact)
         due = start + self.step_len
         # Steps that ended without an edge may each be a little off: the
         # window widens with them.
         window = min(MOST_WINDOW, BOUNDARY_WINDOW * (1 + self.unseen_ends)) * self.step_len
         while True:
-            if not self.wait_until(due + window):
+            if not self.wait_until(due + window, exact):
                 self.unseen_ends += 1
                 return seen, due, False
-            if self.samplenum >= due - window:
+            if self.now >= due - window:
                 self.unseen_ends = 0
-                return seen, self.samplenum, True
+                return seen, self.now, True
 
-    def pattern_over(self, start, end):
+    def pattern_over(self, start, end, exact=True):
         '''The level each line holds longest from `start` to `end`, as
         pxa-gpio-check takes a step's level: a short pulse does not make it.'''
-        self.wait_until_quietly(start)
+        while self.wait_until(start, exact):
+            pass
         high = [0, 0]
-        levels, since = list(self.level), max(start, self.samplenum)
+        levels, since = list(self.level), max(start, self.now)
+        at_start, first_change = list(self.level), None
         while True:
-            edge = self.wait_until(end)
-            now = min(self.samplenum, end)
+            edge = self.wait_until(end, exact)
+            now = min(self.now, end)
             for line in (GPIO33, GPIO80):
                 high[line] += (now - since) if levels[line] else 0
+            if edge and first_change is None:
+                first_change = (now, BITS[GPIO33] * levels[GPIO33] + BITS[GPIO80] * levels[GPIO80])
             levels, since = list(self.level), now
             if not edge:
                 break
+        # A level that changed in the middle of the step and stayed: where
+        # it changed, and the pattern before.
+        self.middle_change = first_change if self.level != at_start else None
         return sum(BITS[line] for line in (GPIO33, GPIO80) if 2 * high[line] > end - start)
 
     def levels_at(self, target):
         '''Both lines' levels at sample `target` (or now, if that is past),
         waiting for nothing else.'''
-        n = int(target + 0.5) - self.samplenum
-        if n >= 1:
-            pins = self.wait({'skip': n})
+        target = int(target + 0.5)
+        while self.replay and self.replay[0][0] <= target:
+            when, pins = self.replay.popleft()
+            self.now, self.level = when, [pins[GPIO33], pins[GPIO80]]
+        if not self.replay and target > self.samplenum:
+            pins = self.wait({'skip': target - self.samplenum})
             self.level = [pins[GPIO33], pins[GPIO80]]
+        self.now = max(self.now, target)
         return list(self.level)
 
     def wait_until_quietly(self, target):
         while self.wait_until(target):
             pass
+
+    def edge_expected(self, step):
+        '''Whether a line is to change where step `step` (from 0) ends, as
+        the lines have read so far.'''
+        for line in (GPIO33, GPIO80):
+            c = self.readings.count[line]
+            reading = c.index(max(c))
+            if predicted_level(reading, line, step) != predicted_level(reading, line, step + 1):
+                return True
+        return False
 
     def learn_step_length(self, step, end):
         '''The board's step length, from edges a whole number of steps apart.'''
@@ -354,14 +417,32 @@ class Decoder(srd.Decoder):
         self.last_boundary = (0, first_edge)
         self.unseen_ends = 0
         start, measured_start = first_edge, True
+        # Every edge from here, so that the steps can be followed again
+        # from a later one.
+        self.journal = [(first_edge, list(self.level))]
         while len(records) < min(ALIGN_STEPS, steps):
             seen, end, measured = self.next_step(start)
+            if self.middle_change is not None:
+                # The first edge started no step (the lines switched to
+                # outputs well before the first step, on a slow debug
+                # port): the steps start at the change in this one's middle.
+                when, before = self.middle_change
+                taken = [event for event in self.journal if event[0] >= when]
+                self.journal = None
+                self.replay.extendleft(reversed(taken[1:]))
+                self.now, self.level = when, list(taken[0][1])
+                self.last_edge = [None, None]
+                self.window_edges = [0, 0]
+                self.pulses = []
+                self.restart = (when, before)
+                return None
             records.append((start, end, seen, measured_start and measured))
             if measured:
                 self.learn_step_length(len(records), end)
             start, measured_start = end, measured
             if any(self.busy):
                 return False  # a clock or noise, not the exercise: look for it again
+        self.journal = None
         first = self.align(first_edge, before, records)
         self.write_start = max(0, first_edge - first * self.step_len)
         self.readings = Readings()
@@ -381,7 +462,11 @@ class Decoder(srd.Decoder):
         if self.last_boundary is not None:
             self.last_boundary = (first + self.last_boundary[0], self.last_boundary[1])
         while step < steps:
-            seen, end, measured = self.next_step(start)
+            # Where an edge is due, waiting for edges alone is enough: the
+            # last step's end may show none (the inputs may rest at the
+            # level the step left).
+            exact = step == steps - 1 or not self.edge_expected(step)
+            seen, end, measured = self.next_step(start, exact)
             self.readings.add(step, seen)
             self.emit_step(step, start, end, seen, measured_start and measured)
             if measured:
@@ -450,16 +535,23 @@ class Decoder(srd.Decoder):
         self.pulses = []
         self.write_start = self.write_end = None
         self.last_boundary = None
+        self.replay = deque()  # edges taken from libsigrokdecode, not yet followed
+        self.journal = None    # edges followed while the steps are being placed
+        self.middle_change = None
         pins = self.wait({'skip': 0})
         self.level = [pins[GPIO33], pins[GPIO80]]
+        self.now = self.samplenum
         while True:
             # Before the run: the first edge of a line not busy starts a step.
             while True:
                 before = self.pattern_now()
-                if self.wait_until(self.samplenum + 10 * self.step_nominal):
+                if self.wait_until(self.now + 10 * self.step_nominal, exact=False):
                     break
             self.pulses = []
-            if self.write_phase(self.samplenum, before):
+            placed = self.write_phase(self.now, before)
+            while placed is None:
+                placed = self.write_phase(*self.restart)
+            if placed:
                 break
         if self.options['read_back'] == 'yes':
             self.read_phase()
