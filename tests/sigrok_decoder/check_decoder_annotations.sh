@@ -133,6 +133,10 @@ edited "a 1 ms pulse inside a step" "$(pulse 1000)" "^GPIO33 glitch: a 1.000 ms 
 edited "a 60 ms pulse inside a step is no glitch" "$(pulse 60000)" "" ""
 # The analyser started 2.345678 s before the run.
 edited "capture started before the run" '/^#[0-9]+$/ && !/^#0$/ { print "#" substr($0, 2) + 2345678; next } { print }' "" ""
+# ... with a 5 ms pulse on GPIO80 1 s before the run, which starts no step.
+edited "a pulse before the run" '/^#[0-9]+$/ && !/^#0$/ {
+    if (!pulsed) { print "#1000000"; print "1#"; print "#1005000"; print "0#"; pulsed = 1 }
+    print "#" substr($0, 2) + 2345678; next } { print }' "" ""
 
 # No whole run: the decoder ends cleanly with what it saw.
 board="capture cut at 30.3 s"

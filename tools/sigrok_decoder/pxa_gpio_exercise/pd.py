@@ -545,7 +545,12 @@ class Decoder(srd.Decoder):
             # Before the run: the first edge of a line not busy starts a step.
             while True:
                 before = self.pattern_now()
-                if self.wait_until(self.now + 10 * self.step_nominal, exact=False):
+                if not self.wait_until(self.now + 10 * self.step_nominal, exact=False):
+                    continue
+                # A pulse starts no step: the level must hold a tenth of one.
+                edge_at = self.now
+                if not self.wait_until(edge_at + GLITCH_FRACTION * self.step_nominal):
+                    self.now = edge_at
                     break
             self.pulses = []
             placed = self.write_phase(self.now, before)
