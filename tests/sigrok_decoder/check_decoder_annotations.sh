@@ -86,6 +86,8 @@ judge() {
   local code=$?
   if [[ -z $problem ]]; then
     ((code == 0)) || { fail "pxa-gpio-check exit $code on a board the decoder finds good:"; cat "$scratch/check.out"; }
+    # Not where the capture was changed by hand: the trace is of another run then.
+    [[ ${trace_of_capture:-1} == 1 ]] || return
     "$check" --trace "$scratch/run.txt" --capture "$capture" >"$scratch/check.out" 2>&1 ||
       { fail "pxa-gpio-check with the trace exit $? on a board the decoder finds good:"; cat "$scratch/check.out"; }
   elif ((code != 1)) || ! grep -qE -- "$checker" "$scratch/check.out"; then
@@ -131,6 +133,10 @@ edited "a 45 ms pulse inside a step" "$(pulse 45000)" "^GPIO33 glitch: a 45.000 
   "^glitches +FAULT +1 pulse\(s\) far shorter than a step"
 edited "a 1 ms pulse inside a step" "$(pulse 1000)" "^GPIO33 glitch: a 1.000 ms high pulse" "^glitches +FAULT"
 edited "a 60 ms pulse inside a step is no glitch" "$(pulse 60000)" "" ""
+# Inputs pulled up: the lines rest high from the switch to inputs, the
+# last step's level (3), so its end shows no edge.
+trace_of_capture=0 edited "inputs pulled high" '/^z[!#]$/ { sub(/^z/, "1") } { print }' "" ""
+grep -qx "sample 600: GPIO33 high, GPIO80 high: 3 (11)" "$scratch/samples.txt" || fail "the read phase is not high"
 # The analyser started 2.345678 s before the run.
 edited "capture started before the run" '/^#[0-9]+$/ && !/^#0$/ { print "#" substr($0, 2) + 2345678; next } { print }' "" ""
 # ... with a 5 ms pulse on GPIO80 1 s before the run, which starts no step.
