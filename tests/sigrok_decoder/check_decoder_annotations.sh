@@ -98,6 +98,9 @@ judge() {
 
 real_timing="--debug-baud 115200 --sleep-tick 1ms"
 board healthy "--drive GPIO33=high@62.5" "" "" "sample 250: GPIO33 low, GPIO80 low: 0 (00)"
+# The first read comes after the switch to inputs: the lines' fall there is no change for it.
+grep -qx "sample 1: GPIO33 low, GPIO80 low: 0 (00)" "$scratch/samples.txt" ||
+  fail "sample 1: $(grep '^sample 1:' "$scratch/samples.txt")"
 board "healthy, a real board's timing" "$real_timing --drive GPIO80=high@63" "" ""
 board "stuck low" "--fault stuck-low=GPIO80" "GPIO80 stuck low" "^GPIO80 +FAULT +stuck low"
 board "stuck high" "--fault stuck-high=GPIO33 $real_timing" "GPIO33 stuck high" "^GPIO33 +FAULT +stuck high"
