@@ -6,7 +6,7 @@ import sys
 from math import gcd
 
 rate, clock, seconds = int(sys.argv[1]), int(sys.argv[2]), float(sys.argv[3])
-period = rate // gcd(rate, 2 * clock)  # samples after which the pattern repeats
+period = rate // gcd(rate, clock)  # samples after which the pattern repeats: a whole clock cycle
 block = bytes((2 * s * clock // rate) % 2 for s in range(period))
 total = int(rate * seconds)
 out = sys.stdout.buffer

@@ -209,6 +209,9 @@ TEST(CaptureDiagnosis, EachBoardFaultIsNamed) {
          "carries GPIO33's pattern", Status::Fault, Status::Ok, Status::Ok, "GPIO33 stuck low; GPIO80 carries"},
         {"a glitch", WithGlitch(healthy, 10200 * 1000000000ull, 1000000000), "follows", "follows", Status::Ok,
          Status::Ok, Status::Fault, "1 pulse(s) far shorter than a step"},
+        // Just under a tenth of a step: still a glitch, not a step.
+        {"a 45 ms pulse", WithGlitch(healthy, 10200 * 1000000000ull, 45000000000ull), "follows", "follows",
+         Status::Ok, Status::Ok, Status::Fault, "1 pulse(s) far shorter than a step"},
         {"a step missing", FromPatterns(skipping, plan.stepPs, 3 * kPsPerSecond, 70 * kPsPerSecond), "follows",
          "follows", Status::Fault, Status::Ok, Status::Ok, "1 step(s) missing: after step 50 the lines go on with step 52"},
         {"capture started late", Cut(healthy, 20100000 * kPsPerUs, healthy.endPs), "follows the patterns in all 79",
@@ -351,6 +354,8 @@ TEST(CrossCheck, ARealBoardsTimingIsNoFault) {
         {"samples every 30 ms", 30000, 12000, 3, {{2.5, 1}, {4.0, 0}, {4.31, 1}}},
         // Sample 251, at 2.5 s, reads low: the processor sees the slow edge at 2.5002 s.
         {"the analyser sees the edge 0.5 ms before the processor", 10000, 0, 0, {{2.4997, 1}}, 0, 500},
+        // Sample 251 comes at 2.5 s at the earliest and reads low, 2.5 ms after the pin rose.
+        {"GPIO33's input lags its pin by 3 ms", 10000, 0, 0, {{2.4975, 1}}, 0, 3000},
         {"capture ends 3 s into the read phase", 11500, 5000, 4, highAt2_5, 3000000},
         // The samples end 6.9 s in: 6 s of read phase is not all of it.
         {"capture ends 6.5 s into the read phase", 11500, 5000, 4, highAt2_5, 6500000},
@@ -370,6 +375,7 @@ TEST(CrossCheck, ARealBoardsTimingIsNoFault) {
         {Status::Ok, Status::Ok, Status::Ok, Status::Info, "samples every 10.0 ms, as asked"},
         {Status::Ok, Status::Ok, Status::Ok, Status::Info, "samples every 29."},
         {Status::Ok, Status::Ok, Status::Ok, Status::Info, "600 samples held against the pins"},
+        {Status::Fault, Status::Ok, Status::Fault, Status::Info, "sample 251 read 0 while the pin was high"},
         {Status::Incomplete, Status::Incomplete, Status::Incomplete, Status::Incomplete, "samples fall past the end of the capture"},
         {Status::Ok, Status::Ok, Status::Incomplete, Status::Info, "samples come after the end of the capture at the period found"},
         {Status::Fault, Status::Ok, Status::Fault, Status::Info, "sample 50 read 1 while the pin was low"},

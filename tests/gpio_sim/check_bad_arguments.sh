@@ -61,6 +61,7 @@ check "option '--trace' needs a value, not '--vcd'" --trace --vcd out.vcd
 check "option '--vcd' given more than once" --vcd out.vcd --vcd keep.vcd
 check "option '--clock' given more than once" --clock real
 check "--vcd and --svg both name './out.vcd'" --vcd out.vcd --svg ./out.vcd
+check "--svg 'out.png': the name says PNG, but --svg writes SVG" --vcd out.vcd --svg out.png
 check "cannot write 'missing/run.vcd': No such file or directory" \
   --trace out.txt --access-log out.log --vcd missing/run.vcd --svg out.svg
 check "cannot write 'sub': it is a directory" --access-log out.log --svg sub

@@ -31,4 +31,21 @@ if ((${#subtitle} > 130)) || [[ $(grep -c '^  GPIO' "$scratch/many.svg") != 1000
   exit 1
 fi
 rsvg-convert --format png --output "$scratch/many.png" "$scratch/many.svg"
-echo "rsvg-convert renders the SVG, with a subtitle that fits however many drives"
+
+# A faulty board's picture names its faults in the title, as the VCD's
+# comment does; with every fault at once the title still fits (at most 120
+# characters) and the comment lists them all.
+"$sim" --clock simulated --fault stuck-low=GPIO80 --svg "$scratch/stuck.svg" --vcd "$scratch/stuck.vcd" >/dev/null
+title=$(grep 'class="title"' "$scratch/stuck.svg" | sed 's/<[^>]*>//g')
+[[ $title == *" with GPIO80 stuck low" ]] && grep -q 'board fault: GPIO80 stuck low' "$scratch/stuck.vcd" ||
+  { echo "the faulty board's title does not name its fault: $title" >&2; exit 1; }
+"$sim" --clock simulated --fault stuck-high=GPIO33 --fault inverted=GPIO80 --fault swapped --fault shorted \
+  --fault slow-clock=0.05 --svg "$scratch/faults.svg" >/dev/null 2>&1
+title=$(grep 'class="title"' "$scratch/faults.svg" | sed 's/<[^>]*>//g')
+listed=$(sed -n '/Board faults:/,/-->/p' "$scratch/faults.svg" | grep -c '^  ')
+if ((${#title} > 120)) || [[ $title != *"GPIO33 stuck high"*"more (listed in this file)" ]] || ((listed != 5)); then
+  echo "title of ${#title} characters or $listed of 5 faults listed: $title" >&2
+  exit 1
+fi
+rsvg-convert --format png --output "$scratch/faults.png" "$scratch/faults.svg"
+echo "rsvg-convert renders the SVG, with a subtitle that fits however many drives and the board's faults named"

@@ -26,7 +26,7 @@ TEST(SimOptionsTest, TakesEveryOptionWithItsValueApartOrJoined) {
     const auto parsed = ParseArguments({"--clock", "simulated", "--drive", "GPIO33=high@62.5",
                                         "--drive=GPIO80=low@1", "--trace", "t.txt",
                                         "--access-log=bus.log", "--vcd", "run.vcd", "--svg=run.svg",
-                                        "--debug-baud", "115200", "--sleep-tick=1ms"});
+                                        "--sr", "run.sr", "--debug-baud", "115200", "--sleep-tick=1ms"});
     ASSERT_TRUE(parsed.ok) << parsed.error;
     const auto& options = parsed.options;
     EXPECT_EQ(options.clock, ClockKind::Simulated);
@@ -39,6 +39,7 @@ TEST(SimOptionsTest, TakesEveryOptionWithItsValueApartOrJoined) {
     EXPECT_EQ(options.accessLogPath, "bus.log");
     EXPECT_EQ(options.vcdPath, "run.vcd");
     EXPECT_EQ(options.svgPath, "run.svg");
+    EXPECT_EQ(options.sessionPath, "run.sr");
     EXPECT_EQ(options.timing.debugBaud, 115200u);
     EXPECT_EQ(options.timing.sleepTickUs, 1000u);
     EXPECT_EQ(ParseArguments({"--sleep-tick", "0.0155s"}).options.timing.sleepTickUs, 15500u);
@@ -131,6 +132,14 @@ TEST(SimOptionsTest, RefusesBadArgumentsSayingWhich) {
         {{"--sleep-tick", std::string(400, '9') + "ms"}, "from 1us up to 1s"},
         {{"--sleep-tick", "ms"}, "bad sleep tick 'ms'"},
         {{"--sleep-tick", "1ms", "--sleep-tick=2ms"}, "option '--sleep-tick' given more than once"},
+        // A name that says another format: a viewer would open it as that.
+        {{"--svg", "out.png"}, "--svg 'out.png': the name says PNG, but --svg writes SVG: name it .svg"},
+        {{"--svg", "dir.svg/run.PDF"}, "the name says PDF"},
+        {{"--vcd", "run.sr"}, "--vcd 'run.sr': the name says a sigrok session, but --vcd writes a VCD"},
+        {{"--sr", "run.vcd"}, "--sr 'run.vcd': the name says VCD"},
+        {{"--trace", "trace.svg"}, "--trace 'trace.svg': the name says SVG, but --trace writes text"},
+        {{"--access-log", "bus.csv"}, "the name says CSV"},
+        {{"--sr", "a.sr", "--sr", "b.sr"}, "option '--sr' given more than once"},
     };
     for (const auto& c : cases) {
         const auto parsed = ParseArguments(c.arguments);
@@ -142,7 +151,7 @@ TEST(SimOptionsTest, RefusesBadArgumentsSayingWhich) {
 
 TEST(SimOptionsTest, HelpDocumentsEveryOptionAndTheAccessLogFormat) {
     const std::string help = gpio_sim::UsageText();
-    for (const char* option : {"--drive", "--fault", "--clock", "--debug-baud", "--sleep-tick", "--trace", "--access-log", "--vcd", "--svg", "--help"}) {
+    for (const char* option : {"--drive", "--fault", "--clock", "--debug-baud", "--sleep-tick", "--trace", "--access-log", "--vcd", "--svg", "--sr", "--help"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
     EXPECT_NE(help.find("KIND OFFSET VALUE TIME"), std::string::npos);

@@ -112,7 +112,13 @@ bool ParseFault(const std::string& text, BoardFaults& faults, std::string& error
 
 std::string DescribeFaults(const BoardFaults& faults) {
     std::string text;
-    const auto add = [&text](const std::string& part) { text += (text.empty() ? "" : ", ") + part; };
+    for (const std::string& part : ListFaults(faults)) text += (text.empty() ? "" : ", ") + part;
+    return text;
+}
+
+std::vector<std::string> ListFaults(const BoardFaults& faults) {
+    std::vector<std::string> list;
+    const auto add = [&list](const std::string& part) { list.push_back(part); };
     for (const auto& fault : faults.wiring) {
         switch (fault.kind) {
         case Kind::StuckLow: add(std::string(LineName(fault.line)) + " stuck low"); break;
@@ -127,7 +133,7 @@ std::string DescribeFaults(const BoardFaults& faults) {
         std::snprintf(percent, sizeof percent, "%g", faults.slowClock * 100);
         add(std::string("clock slow, each step ") + percent + " % longer");
     }
-    return text;
+    return list;
 }
 
 }  // namespace gpio_sim

@@ -22,8 +22,10 @@ struct BoardFaults {
 // or a line stuck both ways, is refused.
 bool ParseFault(const std::string& text, BoardFaults& faults, std::string& error);
 
-// "GPIO80 stuck low, slow clock (+5 %)"; empty for a healthy board.
+// "GPIO80 stuck low, clock slow, each step 5 % longer"; empty for a healthy board.
 std::string DescribeFaults(const BoardFaults& faults);
+// The same, one fault an entry.
+std::vector<std::string> ListFaults(const BoardFaults& faults);
 
 }  // namespace gpio_sim
 

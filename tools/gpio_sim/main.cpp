@@ -10,6 +10,7 @@
 #include "access_log_writer.h"
 #include "exercise_session.h"
 #include "output_file.h"
+#include "sigrok_session_writer.h"
 #include "sim_options.h"
 #include "svg_timing_diagram.h"
 #include "vcd_writer.h"
@@ -44,6 +45,8 @@ constexpr std::size_t kTraceBytes = 16 * 1024;
 constexpr std::size_t kAccessLogBytes = 64 * 1024;
 std::size_t VcdBytes(std::size_t drives) { return 4 * 1024 + 64 * drives; }
 std::size_t SvgBytes(std::size_t drives) { return 16 * 1024 + 128 * drives; }
+// A whole run at 1 MHz compresses to about 70 KB.
+std::size_t SessionBytes(std::size_t drives) { return 128 * 1024 + 64 * drives; }
 
 int main(int argc, char** argv) {
     using namespace gpio_sim;
@@ -68,6 +71,8 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    if (!options.sessionPath.empty() && !CanWriteSigrokSessions(error)) return Fail("--sr: " + error);
+
     // Every output is opened before the run, so a file that cannot be
     // written shows now rather than after 66 s.
     struct Output {
@@ -80,7 +85,8 @@ int main(int argc, char** argv) {
     Output accessLog{options.accessLogPath, kAccessLogBytes, {}};
     Output vcd{options.vcdPath, VcdBytes(drives), {}};
     Output svg{options.svgPath, SvgBytes(drives), {}};
-    Output* outputs[] = {&trace, &accessLog, &vcd, &svg};
+    Output session{options.sessionPath, SessionBytes(drives), {}};
+    Output* outputs[] = {&trace, &accessLog, &vcd, &svg, &session};
     RemoveTemporariesOnSignals();
     bool standardOutputTaken = traceToStandardOutput;
     for (Output* output : outputs) {
@@ -114,6 +120,8 @@ int main(int argc, char** argv) {
     std::string clockName = options.clock == ClockKind::Simulated ? "simulated clock" : "real clock";
     const std::string timing = DescribeTiming(options.timing);
     if (!timing.empty()) clockName += ", " + timing;
+    std::string sessionContent;
+    if (session.file.IsOpen() && !RenderSigrokSession(result.recording, sessionContent, error)) return Fail(error);
     std::vector<PendingOutput> pending;
     const auto add = [&pending](Output& output, auto render) {
         if (output.file.IsOpen()) pending.push_back({&output.file, render()});
@@ -121,7 +129,8 @@ int main(int argc, char** argv) {
     add(trace, [&] { return result.trace; });
     add(accessLog, [&] { return RenderAccessLog(result.accesses); });
     add(vcd, [&] { return RenderVcd(result.recording, description); });
-    add(svg, [&] { return RenderTimingDiagram(result.recording, driveNames, clockName); });
+    add(svg, [&] { return RenderTimingDiagram(result.recording, driveNames, clockName, ListFaults(options.faults)); });
+    add(session, [&] { return std::move(sessionContent); });
     if (!CommitAll(pending, error)) return Fail(error);
 
     for (const auto& contention : FindContention(result.recording)) {

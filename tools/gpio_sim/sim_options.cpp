@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "exercise_session.h"
+#include "output_format_name.h"
 
 namespace gpio_sim {
 namespace {
@@ -31,8 +32,9 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
         std::vector<std::string>* values;
         std::string* path;  // for an output file; null otherwise
         bool repeatable;
+        OutputFormat format = OutputFormat::Text;  // what an output file holds
     };
-    std::vector<std::string> traces, accessLogs, vcds, svgs;
+    std::vector<std::string> traces, accessLogs, vcds, svgs, sessions;
     const ValueOption valueOptions[] = {
         {"--drive", &drives, nullptr, true},
         {"--fault", &faults, nullptr, true},
@@ -41,8 +43,9 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
         {"--sleep-tick", &ticks, nullptr, false},
         {"--trace", &traces, &options.tracePath, false},
         {"--access-log", &accessLogs, &options.accessLogPath, false},
-        {"--vcd", &vcds, &options.vcdPath, false},
-        {"--svg", &svgs, &options.svgPath, false},
+        {"--vcd", &vcds, &options.vcdPath, false, OutputFormat::Vcd},
+        {"--svg", &svgs, &options.svgPath, false, OutputFormat::Svg},
+        {"--sr", &sessions, &options.sessionPath, false, OutputFormat::SigrokSession},
     };
 
     // An option's value given apart never starts with '-': `--trace --vcd`
@@ -148,6 +151,13 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
             }
         }
     }
+    // A name that says another format would mislead whoever opens the file.
+    for (const auto& option : valueOptions) {
+        if (option.path != nullptr && !option.path->empty() &&
+            !CheckOutputName(option.name, *option.path, option.format, error)) {
+            return parsed;
+        }
+    }
     parsed.ok = true;
     return parsed;
 }
@@ -227,8 +237,15 @@ Options:
                 other), GPIO33_output and GPIO80_output are 1 while the
                 processor drives the line. Opens in GTKWave and PulseView.
   --svg FILE    Draw the lines over the whole run as an SVG timing diagram,
-                with the write and read phases marked.
+                with the write and read phases marked and the board's faults
+                named.
+  --sr FILE     Write the lines as a sigrok session, PulseView's own format
+                (through libsigrok), 1 MHz, with the same four channels as
+                the VCD (z and x are 0). Opens with pulseview -i FILE.
   -h, --help    Show this help and exit.
+
+A file name whose ending says another format than the option writes
+(--svg out.png, --vcd run.sr) is refused.
 
 Each option but --drive and --fault is given at most once. A value given
 apart from its option never starts with '-': a file so named is written
@@ -249,6 +266,7 @@ Exit status:
 Examples:
   pxa-gpio-sim --clock simulated --drive GPIO33=high@62.5 --drive GPIO80=high@64
   pxa-gpio-sim --clock simulated --vcd run.vcd --svg run.svg --access-log bus.log
+  pxa-gpio-sim --clock simulated --debug-baud 115200 --sleep-tick 1ms --sr run.sr
   pxa-gpio-sim --clock simulated --fault stuck-low=GPIO80 --vcd stuck.vcd --trace stuck.txt
   pxa-gpio-sim --clock simulated --debug-baud 115200 --sleep-tick 1ms --vcd board.vcd
 )";

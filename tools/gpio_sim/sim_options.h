@@ -24,6 +24,7 @@ struct SimOptions {
     std::string accessLogPath;
     std::string vcdPath;
     std::string svgPath;
+    std::string sessionPath;  // a sigrok session (.sr)
     bool showHelp = false;
 };
 

@@ -260,12 +260,39 @@ std::string Subtitle(const std::vector<std::string>& drives, const std::string& 
     return text + "; " + clock;
 }
 
-// The whole schedule, one drive a line, for whoever opens the file.
-std::string DriveListComment(const std::vector<std::string>& drives) {
-    if (drives.empty()) return "";
-    std::string comment = "<!-- Driven from outside:\n";
-    for (const auto& drive : drives) comment += "  " + Escape(drive) + "\n";
-    return comment + "-->\n";
+// The title's room for the faults beside its own words, in characters.
+constexpr std::size_t kFaultTitleCharacters = 56;
+
+std::string Title(const std::vector<std::string>& faults) {
+    const std::string title = "GPIO33 and GPIO80 over the exercise on a simulated PXA27x";
+    if (faults.empty()) return title;
+    std::string named;
+    std::size_t count = 0;
+    for (; count < faults.size(); ++count) {
+        const std::string more = (count == 0 ? "" : ", ") + faults[count];
+        // The last one fits in place of the count it would need.
+        const std::size_t room = count + 1 == faults.size() ? kFaultTitleCharacters : kFaultTitleCharacters - 24;
+        if (count > 0 && named.size() + more.size() > room) break;
+        named += more;
+    }
+    if (count < faults.size()) named += " and " + std::to_string(faults.size() - count) + " more (listed in this file)";
+    return title + " with " + named;
+}
+
+// The whole schedule and every fault, one a line, for whoever opens the file.
+std::string ListComment(const std::vector<std::string>& drives, const std::vector<std::string>& faults) {
+    std::string comment;
+    if (!faults.empty()) {
+        comment += "<!-- Board faults:\n";
+        for (const auto& fault : faults) comment += "  " + Escape(fault) + "\n";
+        comment += "-->\n";
+    }
+    if (!drives.empty()) {
+        comment += "<!-- Driven from outside:\n";
+        for (const auto& drive : drives) comment += "  " + Escape(drive) + "\n";
+        comment += "-->\n";
+    }
+    return comment;
 }
 
 }  // namespace
@@ -306,11 +333,11 @@ std::string RenderTimingDiagram(const TimingDiagram& diagram) {
 }
 
 std::string RenderTimingDiagram(const LineRecording& recording, const std::vector<std::string>& drives,
-                                const std::string& clock) {
+                                const std::string& clock, const std::vector<std::string>& faults) {
     TimingDiagram diagram;
-    diagram.title = "GPIO33 and GPIO80 over the exercise on a simulated PXA27x";
+    diagram.title = Title(faults);
     diagram.subtitle = Subtitle(drives, clock);
-    diagram.comment = DriveListComment(drives);
+    diagram.comment = ListComment(drives, faults);
     diagram.rows = recording.Tracks();
     diagram.phases = FindPhases(recording);
     diagram.endUs = recording.EndUs();

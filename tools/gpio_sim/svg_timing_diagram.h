@@ -15,11 +15,12 @@
 namespace gpio_sim {
 
 // The subtitle says how the run was set up: the `drives` from outside, each
-// as "GPIO33 high from 62.5 s", and the `clock`. It names a few drives and
-// counts the rest, so it fits the picture whatever the schedule; the whole
-// list is in a comment at the top of the file.
+// as "GPIO33 high from 62.5 s", and the `clock`; the title names the board's
+// `faults`, each as "GPIO80 stuck low", as the VCD's comment does. Each
+// names a few and counts the rest, so it fits the picture whatever the
+// run; the whole lists are in a comment at the top of the file.
 std::string RenderTimingDiagram(const LineRecording& recording, const std::vector<std::string>& drives,
-                                const std::string& clock);
+                                const std::string& clock, const std::vector<std::string>& faults = {});
 
 // A stretch of one row drawn as wrong, with a word on what is wrong.
 struct DiagramMark {

@@ -1,0 +1,171 @@
+#!/usr/bin/env bash
+# The exercise's decoder run by sigrok-cli, as a user runs it, on
+# pxa-gpio-sim's sigrok session and VCD of each board: every step with the
+# pattern asked (0, 1, 2, 3 in turn) and the pattern seen, every read sample,
+# and a problem row that names each board fault where it happens, as
+# pxa-gpio-check names it on the same capture; none on a healthy board,
+# also with a real board's timing. Then captures that are no whole run (cut
+# short, a clock on one line, no sample rate): the decoder ends cleanly with
+# what it saw, never with a Python traceback.
+# Usage: check_decoder_annotations.sh DECODER-DIR PXA-GPIO-SIM PXA-GPIO-CHECK CLOCK-SAMPLES-PY
+set -uo pipefail
+decoders=$1 sim=$2 check=$3 clock_samples=$4
+source "$(dirname "$0")/../gpio_sim/require_programs.sh"
+require_programs sigrok-cli python3
+make_scratch
+export SIGROKDECODE_DIR=$decoders PYTHONDONTWRITEBYTECODE=1
+failures=0
+fail() {
+  echo "FAILED [$board]: $*"
+  failures=$((failures + 1))
+}
+
+# decode CAPTURE [INPUT-FORMAT [CHANNEL33 CHANNEL80]]: the annotations in $scratch/ann.txt, split
+# by row into steps.txt, samples.txt, phases.txt and problems.txt.
+decode() {
+  local input=()
+  [[ -n ${2:-} ]] && input=(-I "$2")
+  sigrok-cli "${input[@]}" -i "$1" -P "pxa_gpio_exercise:gpio33=${3:-GPIO33}:gpio80=${4:-GPIO80}" -A pxa_gpio_exercise \
+    >"$scratch/ann.raw" 2>"$scratch/decode.err"
+  local status=$?
+  if ((status != 0)) || grep -qiE "traceback|error|exception" "$scratch/decode.err"; then
+    fail "sigrok-cli exit $status on $1:"
+    cat "$scratch/decode.err"
+  fi
+  sed 's/^pxa_gpio_exercise-1: //' "$scratch/ann.raw" >"$scratch/ann.txt"
+  grep -E '^step [0-9]+: asked' "$scratch/ann.txt" >"$scratch/steps.txt"
+  grep -E '^sample [0-9]+:' "$scratch/ann.txt" >"$scratch/samples.txt"
+  grep -E '^(write phase|switch to inputs|read phase)' "$scratch/ann.txt" >"$scratch/phases.txt"
+  grep -vE '^(step [0-9]+: asked|sample [0-9]+:|write phase|switch to inputs|read phase)' \
+    "$scratch/ann.txt" >"$scratch/problems.txt"
+}
+
+# The whole run: 120 steps asking 0, 1, 2, 3 in turn, the phases, 600 samples.
+expect_whole_run() {
+  awk '{ n++; if ($2 != n ":" || $4 != (n - 1) % 4) { print "line " n ": " $0; bad = 1; exit } }
+       END { if (n != 120) { print n " steps"; bad = 1 }; exit bad }' "$scratch/steps.txt" ||
+    fail "steps not 1 to 120 asking 0, 1, 2, 3 in turn"
+  awk '{ n++; if ($2 != n ":") bad = 1 } END { exit bad || n != 600 }' "$scratch/samples.txt" ||
+    fail "$(wc -l <"$scratch/samples.txt") samples, not 1 to 600"
+  [[ $(cat "$scratch/phases.txt") == $'write phase: 120 steps\nswitch to inputs\nread phase: 600 samples every 10.000 ms' ]] ||
+    fail "phases: $(cat "$scratch/phases.txt")"
+}
+
+# board NAME SIM-OPTIONS PROBLEM CHECKER [SAMPLE]: pxa-gpio-sim's run with
+# SIM-OPTIONS, decoded from its session and its VCD (the same annotations
+# from both). PROBLEM (grep -E) is what every problem annotation says, ""
+# for none; CHECKER is what pxa-gpio-check reports on the VCD (grep -E);
+# SAMPLE, if given, a sample annotation that must be there.
+board() {
+  board=$1
+  local options=$2 problem=$3 checker=$4 sample=${5:-}
+  # shellcheck disable=SC2086  # the options split into words on purpose
+  "$sim" --clock simulated $options --sr "$scratch/run.sr" --vcd "$scratch/run.vcd" \
+    --trace "$scratch/run.txt" 2>"$scratch/sim.err" >/dev/null || { fail "pxa-gpio-sim: $(cat "$scratch/sim.err")"; return; }
+  decode "$scratch/run.sr"
+  cp "$scratch/ann.txt" "$scratch/from-session.txt"
+  decode "$scratch/run.vcd" vcd
+  cmp -s "$scratch/ann.txt" "$scratch/from-session.txt" || fail "the session and the VCD decode differently"
+  judge "$problem" "$checker" "$sample" "$scratch/run.vcd"
+}
+
+# judge PROBLEM CHECKER SAMPLE CAPTURE: the decoded run against the checker's verdict.
+judge() {
+  local problem=$1 checker=$2 sample=$3 capture=$4
+  expect_whole_run
+  if [[ -z $problem ]]; then
+    [[ -s $scratch/problems.txt ]] && fail "problems on a good board: $(head -3 "$scratch/problems.txt")"
+  else
+    [[ -s $scratch/problems.txt ]] || fail "no problem annotated, expected /$problem/"
+    grep -vqE -- "$problem" "$scratch/problems.txt" &&
+      fail "a problem other than /$problem/: $(grep -vE -- "$problem" "$scratch/problems.txt" | head -2)"
+  fi
+  [[ -z $sample ]] || grep -qxF -- "$sample" "$scratch/samples.txt" ||
+    fail "no sample annotation '$sample': $(grep -E "^${sample%%:*}:" "$scratch/samples.txt")"
+  "$check" --capture "$capture" >"$scratch/check.out" 2>&1
+  local code=$?
+  if [[ -z $problem ]]; then
+    ((code == 0)) || { fail "pxa-gpio-check exit $code on a board the decoder finds good:"; cat "$scratch/check.out"; }
+    # Not where the capture was changed by hand: the trace is of another run then.
+    [[ ${trace_of_capture:-1} == 1 ]] || return
+    "$check" --trace "$scratch/run.txt" --capture "$capture" >"$scratch/check.out" 2>&1 ||
+      { fail "pxa-gpio-check with the trace exit $? on a board the decoder finds good:"; cat "$scratch/check.out"; }
+  elif ((code != 1)) || ! grep -qE -- "$checker" "$scratch/check.out"; then
+    fail "pxa-gpio-check exit $code, wanted 1 and /$checker/:"
+    cat "$scratch/check.out"
+  fi
+}
+
+real_timing="--debug-baud 115200 --sleep-tick 1ms"
+board healthy "--drive GPIO33=high@62.5" "" "" "sample 250: GPIO33 low, GPIO80 low: 0 (00)"
+# The first read comes after the switch to inputs: the lines' fall there is no change for it.
+grep -qx "sample 1: GPIO33 low, GPIO80 low: 0 (00)" "$scratch/samples.txt" ||
+  fail "sample 1: $(grep '^sample 1:' "$scratch/samples.txt")"
+board "healthy, a real board's timing" "$real_timing --drive GPIO80=high@63" "" ""
+board "stuck low" "--fault stuck-low=GPIO80" "GPIO80 stuck low" "^GPIO80 +FAULT +stuck low"
+board "stuck high" "--fault stuck-high=GPIO33 $real_timing" "GPIO33 stuck high" "^GPIO33 +FAULT +stuck high"
+board "GPIO33 inverted" "--fault inverted=GPIO33" "GPIO33 inverted" "^write phase \(capture\) +FAULT +GPIO33 inverted"
+board "GPIO80 inverted" "--fault inverted=GPIO80 $real_timing" "GPIO80 inverted" \
+  "^write phase \(capture\) +FAULT +GPIO80 inverted"
+# At 9600 Bd the lines become outputs 0.1 s before the first step: GPIO33
+# rises there, an edge that starts no step. Its steps take 520 ms, too long.
+board "GPIO33 inverted, a slow debug port" "--fault inverted=GPIO33 --debug-baud 9600 --sleep-tick 10ms" \
+  "GPIO33 inverted|^step [0-9]+: step period 520.000 ms, 4.0 % longer" "^write phase \(capture\) +FAULT +GPIO33 inverted"
+board swapped "--fault swapped" "the two lines are swapped" "^write phase \(capture\) +FAULT +the two lines are swapped"
+board shorted "--fault shorted $real_timing" "the two lines are shorted together" \
+  "^write phase \(capture\) +FAULT +the two lines are shorted together"
+board "slow clock" "--fault slow-clock=0.05" "^step [0-9]+: step period 525.000 ms, 5.0 % longer than the program asks" \
+  "^step period +FAULT +median 525.000 ms"
+# The read sample and a pin's edge: within the checker's 1 ms either level
+# may be read, 2.5 ms before the sample only the new one.
+board "an edge 0.5 ms before sample 251" "--drive GPIO33=high@62.4995" "" "" "sample 251: GPIO33 changing, GPIO80 low: either"
+board "an edge 2.5 ms before sample 251" "--drive GPIO33=high@62.4975" "" "" "sample 251: GPIO33 high, GPIO80 low: 2 (10)"
+
+# Captures pxa-gpio-sim does not make, from its healthy VCD.
+"$sim" --clock simulated --vcd "$scratch/healthy.vcd" --trace "$scratch/run.txt" >/dev/null
+# edit NAME AWK: the healthy VCD through AWK, decoded and judged like a board.
+edited() {
+  board=$1
+  awk "$2" "$scratch/healthy.vcd" >"$scratch/edited.vcd"
+  decode "$scratch/edited.vcd" vcd
+  judge "$3" "$4" "" "$scratch/edited.vcd"
+}
+# GPIO33 pulses high in step 21 (10.0 to 10.5 s, pattern 0), clear of its middle's level.
+pulse() { echo "/^#10500000\$/ { print \"#10200000\"; print \"1!\"; print \"#$((10200000 + $1))\"; print \"0!\" } { print }"; }
+edited "a 45 ms pulse inside a step" "$(pulse 45000)" "^GPIO33 glitch: a 45.000 ms high pulse, shorter than 50.000 ms" \
+  "^glitches +FAULT +1 pulse\(s\) far shorter than a step"
+edited "a 1 ms pulse inside a step" "$(pulse 1000)" "^GPIO33 glitch: a 1.000 ms high pulse" "^glitches +FAULT"
+edited "a 60 ms pulse inside a step is no glitch" "$(pulse 60000)" "" ""
+# Inputs pulled up: the lines rest high from the switch to inputs, the
+# last step's level (3), so its end shows no edge.
+trace_of_capture=0 edited "inputs pulled high" '/^z[!#]$/ { sub(/^z/, "1") } { print }' "" ""
+grep -qx "sample 600: GPIO33 high, GPIO80 high: 3 (11)" "$scratch/samples.txt" || fail "the read phase is not high"
+# The analyser started 2.345678 s before the run.
+edited "capture started before the run" '/^#[0-9]+$/ && !/^#0$/ { print "#" substr($0, 2) + 2345678; next } { print }' "" ""
+# ... with a 5 ms pulse on GPIO80 1 s before the run, which starts no step.
+edited "a pulse before the run" '/^#[0-9]+$/ && !/^#0$/ {
+    if (!pulsed) { print "#1000000"; print "1#"; print "#1005000"; print "0#"; pulsed = 1 }
+    print "#" substr($0, 2) + 2345678; next } { print }' "" ""
+
+# No whole run: the decoder ends cleanly with what it saw.
+board="capture cut at 30.3 s"
+awk '/^#/ && substr($0, 2) + 0 > 30300000 { print "#30300000"; exit } { print }' "$scratch/healthy.vcd" >"$scratch/cut.vcd"
+decode "$scratch/cut.vcd" vcd
+[[ $(wc -l <"$scratch/steps.txt") == 60 && $(tail -1 "$scratch/steps.txt") == "step 60: asked 3 (11), seen 3 (11)" ]] ||
+  fail "steps up to the cut: $(wc -l <"$scratch/steps.txt"), the last $(tail -1 "$scratch/steps.txt")"
+[[ -s $scratch/problems.txt || -s $scratch/samples.txt ]] && fail "problems or samples in a cut write phase"
+
+board="a 1 kHz clock on GPIO33 for 5 s"
+python3 "$clock_samples" 1000000 1000 5 >"$scratch/clock.bin"
+decode "$scratch/clock.bin" binary:numchannels=2:samplerate=1000000 0 1
+[[ -s $scratch/steps.txt ]] && fail "steps found in a clock: $(head -2 "$scratch/steps.txt")"
+grep -q "^GPIO33 changes more than 64 times within 500.000 ms: not the exercise" "$scratch/problems.txt" ||
+  fail "the clock is not named: $(cat "$scratch/ann.txt")"
+
+board="no sample rate"
+decode "$scratch/clock.bin" binary:numchannels=2 0 1
+[[ $(cat "$scratch/ann.txt") == "no sample rate: the capture does not say it, so the steps cannot be timed" ]] ||
+  fail "$(cat "$scratch/ann.txt")"
+
+((failures == 0)) && echo "the decoder annotates every board's run and names each fault as pxa-gpio-check does"
+exit $((failures > 0))
