@@ -97,11 +97,13 @@ judge() {
 }
 
 real_timing="--debug-baud 115200 --sleep-tick 1ms"
-board healthy "--drive GPIO33=high@62.5" "" "" "sample 250: GPIO33 low, GPIO80 low: 0 (00)"
+# Good boards have both inputs driven in the read phase: a pin left
+# floating is one the checker cannot hold a sample against.
+board healthy "--drive GPIO33=high@62.5 --drive GPIO80=low@60" "" "" "sample 250: GPIO33 low, GPIO80 low: 0 (00)"
 # The first read comes after the switch to inputs: the lines' fall there is no change for it.
 grep -qx "sample 1: GPIO33 low, GPIO80 low: 0 (00)" "$scratch/samples.txt" ||
   fail "sample 1: $(grep '^sample 1:' "$scratch/samples.txt")"
-board "healthy, a real board's timing" "$real_timing --drive GPIO80=high@63" "" ""
+board "healthy, a real board's timing" "$real_timing --drive GPIO80=high@63 --drive GPIO33=low@60.5" "" ""
 board "stuck low" "--fault stuck-low=GPIO80" "GPIO80 stuck low" "^GPIO80 +FAULT +stuck low"
 board "stuck high" "--fault stuck-high=GPIO33 $real_timing" "GPIO33 stuck high" "^GPIO33 +FAULT +stuck high"
 board "GPIO33 inverted" "--fault inverted=GPIO33" "GPIO33 inverted" "^write phase \(capture\) +FAULT +GPIO33 inverted"
@@ -118,15 +120,17 @@ board "slow clock" "--fault slow-clock=0.05" "^step [0-9]+: step period 525.000 
   "^step period +FAULT +median 525.000 ms"
 # The read sample and a pin's edge: within the checker's 1 ms either level
 # may be read, 2.5 ms before the sample only the new one.
-board "an edge 0.5 ms before sample 251" "--drive GPIO33=high@62.4995" "" "" "sample 251: GPIO33 changing, GPIO80 low: either"
-board "an edge 2.5 ms before sample 251" "--drive GPIO33=high@62.4975" "" "" "sample 251: GPIO33 high, GPIO80 low: 2 (10)"
+board "an edge 0.5 ms before sample 251" "--drive GPIO33=high@62.4995 --drive GPIO80=low@60" "" "" "sample 251: GPIO33 changing, GPIO80 low: either"
+board "an edge 2.5 ms before sample 251" "--drive GPIO33=high@62.4975 --drive GPIO80=low@60" "" "" "sample 251: GPIO33 high, GPIO80 low: 2 (10)"
 
 # Captures pxa-gpio-sim does not make, from its healthy VCD.
-"$sim" --clock simulated --vcd "$scratch/healthy.vcd" --trace "$scratch/run.txt" >/dev/null
-# edit NAME AWK: the healthy VCD through AWK, decoded and judged like a board.
+"$sim" --clock simulated --drive GPIO33=high@62.5 --drive GPIO80=low@60 --vcd "$scratch/healthy.vcd" \
+  --trace "$scratch/run.txt" >/dev/null
+"$sim" --clock simulated --vcd "$scratch/floating.vcd" >/dev/null
+# edit NAME AWK: the healthy VCD (or $from) through AWK, decoded and judged like a board.
 edited() {
   board=$1
-  awk "$2" "$scratch/healthy.vcd" >"$scratch/edited.vcd"
+  awk "$2" "${from:-$scratch/healthy.vcd}" >"$scratch/edited.vcd"
   decode "$scratch/edited.vcd" vcd
   judge "$3" "$4" "" "$scratch/edited.vcd"
 }
@@ -136,9 +140,9 @@ edited "a 45 ms pulse inside a step" "$(pulse 45000)" "^GPIO33 glitch: a 45.000 
   "^glitches +FAULT +1 pulse\(s\) far shorter than a step"
 edited "a 1 ms pulse inside a step" "$(pulse 1000)" "^GPIO33 glitch: a 1.000 ms high pulse" "^glitches +FAULT"
 edited "a 60 ms pulse inside a step is no glitch" "$(pulse 60000)" "" ""
-# Inputs pulled up: the lines rest high from the switch to inputs, the
-# last step's level (3), so its end shows no edge.
-trace_of_capture=0 edited "inputs pulled high" '/^z[!#]$/ { sub(/^z/, "1") } { print }' "" ""
+# Inputs left undriven and pulled up: the lines rest high from the switch
+# to inputs, the last step's level (3), so its end shows no edge.
+from=$scratch/floating.vcd trace_of_capture=0 edited "inputs pulled high" '/^z[!#]$/ { sub(/^z/, "1") } { print }' "" ""
 grep -qx "sample 600: GPIO33 high, GPIO80 high: 3 (11)" "$scratch/samples.txt" || fail "the read phase is not high"
 # The analyser started 2.345678 s before the run.
 edited "capture started before the run" '/^#[0-9]+$/ && !/^#0$/ { print "#" substr($0, 2) + 2345678; next } { print }' "" ""
