@@ -6,17 +6,9 @@
 # Usage: check_pulseview.sh PROJECT-DIR PXA-GPIO-SIM
 set -euo pipefail
 project=$1 sim=$2
-missing=()
-for program in pulseview xvfb-run xauth sigrok-cli python3; do
-  command -v "$program" >/dev/null || missing+=("$program")
-done
-if ((${#missing[@]})); then
-  echo "missing: ${missing[*]} (Debian: pulseview xvfb xauth sigrok-cli)" >&2
-  [[ ${GPIO_REQUIRE_WAVEFORM_TOOLS:-0} == 1 ]] && exit 1
-  exit 77
-fi
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+source "$(dirname "$0")/../gpio_sim/require_programs.sh"
+required_packages="pulseview xvfb xauth sigrok-cli" require_programs pulseview xvfb-run xauth sigrok-cli python3
+make_scratch
 "$sim" --clock simulated --fault stuck-low=GPIO80 --drive GPIO33=high@62.5 --sr "$scratch/run.sr" >/dev/null
 bash "$project/scripts/pulseview_screenshot.sh" "$scratch/run.sr" "$project/docs/pulseview-exercise.pvs" \
   "$scratch/screen.png" 120
