@@ -7,12 +7,46 @@ namespace {
 
 constexpr unsigned kMaxWidth = 32;
 
-class Utf8Writer {
+// A NUL-terminated text of `capacity` units, cut at a whole character: a
+// character that does not fit is dropped, and so is all after it.
+template <typename Char>
+class TextBuffer {
 public:
-    Utf8Writer(char* out, std::size_t capacity) : out_(out), capacity_(capacity) {}
+    TextBuffer(Char* out, std::size_t capacity) : out_(out), capacity_(capacity) {}
+
+    std::size_t Finish() {
+        if (capacity_ > 0) out_[length_] = Char(0);
+        return length_;
+    }
+
+    bool Full() const { return full_; }
+
+protected:
+    void Append(const Char* units, std::size_t count) {
+        if (full_ || length_ + count + 1 > capacity_) {
+            full_ = true;
+            return;
+        }
+        for (std::size_t i = 0; i < count; ++i) out_[length_++] = units[i];
+    }
+
+private:
+    Char* out_;
+    std::size_t capacity_;
+    std::size_t length_ = 0;
+    bool full_ = false;
+};
+
+std::uint32_t ValidCodePoint(std::uint32_t cp) {
+    return cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) ? 0xFFFD : cp;
+}
+
+class Utf8Writer : public TextBuffer<char> {
+public:
+    using TextBuffer::TextBuffer;
 
     void PutCodePoint(std::uint32_t cp) {
-        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+        cp = ValidCodePoint(cp);
         char bytes[4];
         std::size_t n = 0;
         if (cp < 0x80) {
@@ -30,36 +64,18 @@ public:
             bytes[n++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
             bytes[n++] = static_cast<char>(0x80 | (cp & 0x3F));
         }
-        // A character that does not fit whole is dropped, and so is all after it.
-        if (full_ || length_ + n + 1 > capacity_) {
-            full_ = true;
-            return;
-        }
-        for (std::size_t i = 0; i < n; ++i) out_[length_++] = bytes[i];
+        Append(bytes, n);
     }
-
-    std::size_t Finish() {
-        if (capacity_ > 0) out_[length_] = '\0';
-        return length_;
-    }
-
-    bool Full() const { return full_; }
-
-private:
-    char* out_;
-    std::size_t capacity_;
-    std::size_t length_ = 0;
-    bool full_ = false;
 };
 
 // Wide text: UTF-16 where wchar_t is 2 bytes (Windows CE), code points where
-// it is 4. Cut, like the UTF-8 writer, at a whole character.
-class WideWriter {
+// it is 4.
+class WideWriter : public TextBuffer<wchar_t> {
 public:
-    WideWriter(wchar_t* out, std::size_t capacity) : out_(out), capacity_(capacity) {}
+    using TextBuffer::TextBuffer;
 
     void PutCodePoint(std::uint32_t cp) {
-        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+        cp = ValidCodePoint(cp);
         wchar_t units[2];
         std::size_t n = 0;
         if (sizeof(wchar_t) == 2 && cp >= 0x10000) {
@@ -68,25 +84,8 @@ public:
         } else {
             units[n++] = static_cast<wchar_t>(cp);
         }
-        if (full_ || length_ + n + 1 > capacity_) {
-            full_ = true;
-            return;
-        }
-        for (std::size_t i = 0; i < n; ++i) out_[length_++] = units[i];
+        Append(units, n);
     }
-
-    std::size_t Finish() {
-        if (capacity_ > 0) out_[length_] = L'\0';
-        return length_;
-    }
-
-    bool Full() const { return full_; }
-
-private:
-    wchar_t* out_;
-    std::size_t capacity_;
-    std::size_t length_ = 0;
-    bool full_ = false;
 };
 
 template <typename Writer>

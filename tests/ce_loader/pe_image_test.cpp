@@ -159,15 +159,21 @@ TEST_P(RefusedFile, IsRefusedWithAMessageSayingWhy) {
 INSTANTIATE_TEST_SUITE_P(CeExecutable, RefusedFile, testing::ValuesIn(kFaults),
                          [](const testing::TestParamInfo<Fault>& info) { return info.param.name; });
 
-TEST(CeExecutable, SoundFileIsRelocatedToItsRunAddressAndBoundByName) {
-    const Bytes file = SoundFile();
-    std::vector<std::uint8_t> image(0x4000, 0xEE);
-    ce_loader::ImageLayout layout;
+// A file that must load: checked for an image of 0x4000 bytes, then placed
+// at the run address.
+void LoadSoundImage(const Bytes& file, std::vector<std::uint8_t>& image, ce_loader::ImageLayout& layout) {
     ce_loader::Refusal refusal;
     ASSERT_TRUE(ce_loader::CheckHeaders(file.data(), file.size(), 0x4000, layout, refusal)) << refusal.Text();
     ASSERT_TRUE(ce_loader::LoadImage(file.data(), file.size(), layout, image.data(), kRunAddress, kOffered, 2,
                                      refusal))
         << refusal.Text();
+}
+
+TEST(CeExecutable, SoundFileIsRelocatedToItsRunAddressAndBoundByName) {
+    const Bytes file = SoundFile();
+    std::vector<std::uint8_t> image(0x4000, 0xEE);
+    ce_loader::ImageLayout layout;
+    ASSERT_NO_FATAL_FAILURE(LoadSoundImage(file, image, layout));
     EXPECT_EQ(layout.entryRva, 0x1000u);
     EXPECT_EQ(Get32(&image[0x1004]), kRunAddress + 0x2040);
     EXPECT_EQ(Get32(&image[0x2060]), 0xA0001111u);
@@ -187,11 +193,7 @@ TEST(CeExecutable, RawDataPastASectionsVirtualSizeIsNotCopied) {
     Put32(file, kSections + 80 + 16, 0x2000);  // .reloc: raw size 0x2000, virtual size 0x100
     std::vector<std::uint8_t> image(0x6000, 0xEE);  // the image, then room it must not touch
     ce_loader::ImageLayout layout;
-    ce_loader::Refusal refusal;
-    ASSERT_TRUE(ce_loader::CheckHeaders(file.data(), file.size(), 0x4000, layout, refusal)) << refusal.Text();
-    ASSERT_TRUE(ce_loader::LoadImage(file.data(), file.size(), layout, image.data(), kRunAddress, kOffered, 2,
-                                     refusal))
-        << refusal.Text();
+    ASSERT_NO_FATAL_FAILURE(LoadSoundImage(file, image, layout));
     EXPECT_EQ(Get32(&image[0x3000]), 0x1000u);  // the section's own data is there
     bool zeroPastTheSection = true;
     for (std::size_t at = 0x3100; at < 0x4000; ++at) zeroPastTheSection = zeroPastTheSection && image[at] == 0;
