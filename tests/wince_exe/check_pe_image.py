@@ -189,10 +189,48 @@ def check_with_file(exe, elf, readelf):
     tool = shutil.which("file")
     if not tool:
         missing("file", "file")
-    out = subprocess.run([tool, "-b", exe], check=True, capture_output=True, text=True).stdout
-    # "ARM Thumb" or another machine must not pass.
-    check(re.match(r"PE32 executable \(Windows CE\) ARM, ", out), "file says: %s" % out.strip())
-    return out.strip()
+    for words, wrong in FILE_PHRASINGS:
+        check(bool(file_misreads(words)) == wrong, "file_misreads misjudges: %s" % words)
+    out = subprocess.run([tool, "-b", exe], check=True, capture_output=True, text=True).stdout.strip()
+    check(not file_misreads(out), "file says: %s (%s)" % (out, file_misreads(out)))
+    return out
+
+
+# file(1)'s words for this .exe and for near misses, and whether each is wrong.
+FILE_PHRASINGS = [
+    ("PE32 executable (Windows CE) ARM, for MS Windows, 5 sections", False),  # file 5.44
+    ("PE32 executable for MS Windows CE 4.00 (EXE), ARMv4, 5 sections", False),  # file 5.46
+    ("PE32 executable (Windows CE) ARM Thumb, for MS Windows, 5 sections", True),
+    ("PE32 executable for MS Windows CE 4.00 (EXE), ARMv4T, 5 sections", True),
+    ("PE32+ executable (Windows CE) ARM64, for MS Windows, 5 sections", True),
+    ("PE32 executable for MS Windows CE 4.00 (DLL), ARMv4, 5 sections", True),
+    ("PE32 executable for MS Windows CE 5.00 (EXE), ARMv4, 5 sections", True),
+    ("PE32 executable (GUI) Intel 80386, for MS Windows, 5 sections", True),
+    ("PE32 executable (Windows CE) ARM, for MS Windows, 4 sections", True),
+]
+
+
+def file_misreads(words):
+    """What file(1)'s description of the .exe gets wrong, or "". Its words
+    change between versions: 5.44 says "PE32 executable (Windows CE) ARM, for
+    MS Windows, 5 sections", 5.46 "PE32 executable for MS Windows CE 4.00
+    (EXE), ARMv4, 5 sections"; either must pass, a Thumb, 64-bit or DLL
+    image or another system must not."""
+    if not re.match(r"PE32 executable\b", words):
+        return "not a 32-bit PE executable"
+    if "(DLL)" in words:
+        return "a DLL"
+    if not re.search(r"\bWindows CE\b", words):
+        return "not for Windows CE"
+    version = re.search(r"\bWindows CE (\d+\.\d+)", words)
+    if version and version.group(1) != "4.00":
+        return "CE %s, not 4.00" % version.group(1)
+    machines = re.findall(r"\b(ARM\w*|Thumb|[Aa]arch64|Intel \d+|x86-64)\b", words)
+    if machines not in (["ARM"], ["ARMv4"]):
+        return "machine %s, not ARM" % (" ".join(machines) or "not named")
+    if not re.search(r"\b%d sections\b" % len(SECTION_KINDS), words):
+        return "not %d sections" % len(SECTION_KINDS)
+    return ""
 
 
 def main(argv):

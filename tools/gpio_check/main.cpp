@@ -14,6 +14,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capture_analysis.h"
@@ -120,8 +121,9 @@ int main(int argc, char** argv) {
     // are spelled.
     const bool jsonToStandardOutput = options.jsonPath == "-";
     const std::string jsonPath = jsonToStandardOutput ? "" : options.jsonPath;
-    for (const auto& [input, what] : {std::make_pair(&options.tracePath, "trace"),
-                                      std::make_pair(&options.capturePath, "capture")}) {
+    const std::pair<const std::string*, const char*> inputs[] = {{&options.tracePath, "trace"},
+                                                                 {&options.capturePath, "capture"}};
+    for (const auto& [input, what] : inputs) {
         if (input->empty()) continue;
         if (!options.svgPath.empty() && NameSameFile(options.svgPath, *input)) {
             return Fail("--svg " + options.svgPath + " is the " + what +

@@ -4,6 +4,7 @@
 #include <libsigrok/libsigrok.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>

@@ -6,9 +6,11 @@
 
 #include <glib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <libsigrokcxx/libsigrokcxx.hpp>
 #include <memory>
+#include <utility>
 
 #include "capture_reader.h"
 #include "channel_picking.h"
@@ -78,8 +80,9 @@ public:
         const auto ps = [rateHz](std::uint64_t sample) {
             return static_cast<std::uint64_t>(static_cast<Wide>(sample) * 1000000000000u / rateHz);
         };
-        for (const auto& [from, to] : {std::make_pair(&line33_, &capture.gpio33),
-                                       std::make_pair(&line80_, &capture.gpio80)}) {
+        const std::pair<const SampledLine*, CapturedLine*> lines[] = {{&line33_, &capture.gpio33},
+                                                                      {&line80_, &capture.gpio80}};
+        for (const auto& [from, to] : lines) {
             for (const LevelChange& change : from->changes) to->changes.push_back({ps(change.timePs), change.level});
             to->changeCount = from->changeCount;
         }
