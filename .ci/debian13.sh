@@ -26,7 +26,10 @@ packages=(cmake g++ make libgtest-dev libcli11-dev python3
           libunicorn-dev)
 
 fail() { echo "error: Debian 13 part: $*" >&2; exit 1; }
-command -v mmdebstrap >/dev/null || fail "mmdebstrap not found (apt-get install mmdebstrap)"
+# This machine's own tools for making and entering the root.
+if ! command -v mmdebstrap >/dev/null; then
+  bash .ci/install_packages.sh mmdebstrap  # fails, naming it, if it cannot be had
+fi
 command -v unshare >/dev/null || fail "unshare not found (apt-get install util-linux)"
 
 # The Debian archive this machine installs from: the source of its own
