@@ -40,8 +40,20 @@ mirror=$(apt-get indextargets --format '$(RELEASE) $(REPO_URI)' 2>/dev/null |
          awk -v suite="$codename" '$1 == suite { print $2; exit }')
 [[ -n "$mirror" ]] || fail "no apt source for suite '$codename' in /etc/apt/sources.list(.d): nowhere to fetch '$suite' from"
 
+# Without what no step reads (documentation, translations, and the Thumb
+# libraries of the ARM compiler: every ARM build here is -marm), and without
+# a sync per file: a lost root is made anew.
+mmdebstrap_options=(--variant=apt --include="$(IFS=,; echo "${packages[*]}")"
+                    --dpkgopt=force-unsafe-io
+                    --dpkgopt='path-exclude=/usr/share/doc/*'
+                    --dpkgopt='path-exclude=/usr/share/man/*'
+                    --dpkgopt='path-exclude=/usr/share/info/*'
+                    --dpkgopt='path-exclude=/usr/share/locale/*'
+                    --dpkgopt='path-exclude=/usr/lib/gcc/arm-none-eabi/*/thumb/*'
+                    --aptopt='Acquire::Languages "none"')
+
 cache=${GPIO_CI_CACHE:-/var/tmp/tolvar-ci}
-key=$(printf '%s\n' "$suite" "$mirror" "${packages[@]}" | sha256sum | cut -c1-16)
+key=$(printf '%s\n' "$suite" "$mirror" "${mmdebstrap_options[@]}" | sha256sum | cut -c1-16)
 root=$cache/debian13-$key
 mkdir -p "$cache"
 if [[ -d "$root" && ( "${GPIO_DEBIAN13_FRESH:-0}" == 1 || -n "$(find "$root" -maxdepth 0 -mtime +6)" ) ]]; then
@@ -53,8 +65,7 @@ if [[ ! -d "$root" ]]; then
   rm -rf "$root.new"
   log=$cache/debian13-mmdebstrap.log
   start=$(date +%s)
-  if ! mmdebstrap --variant=apt --include="$(IFS=,; echo "${packages[*]}")" \
-       "$suite" "$root.new" "deb $mirror $suite main" >"$log" 2>&1; then
+  if ! mmdebstrap "${mmdebstrap_options[@]}" "$suite" "$root.new" "deb $mirror $suite main" >"$log" 2>&1; then
     tail -n 30 "$log" >&2
     rm -rf "$root.new"
     missing=$(sed -nE "s/^E: Unable to locate package (.*)$/\1/p; s/^E: Package '([^']*)' has no installation candidate$/\1/p" "$log" | sort -u | tr '\n' ' ')
