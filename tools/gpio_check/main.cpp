@@ -121,9 +121,9 @@ int main(int argc, char** argv) {
     // are spelled.
     const bool jsonToStandardOutput = options.jsonPath == "-";
     const std::string jsonPath = jsonToStandardOutput ? "" : options.jsonPath;
-    const std::pair<const std::string*, const char*> inputs[] = {{&options.tracePath, "trace"},
-                                                                 {&options.capturePath, "capture"}};
-    for (const auto& [input, what] : inputs) {
+    const std::pair<const std::string*, const char*> readInputs[] = {{&options.tracePath, "trace"},
+                                                                     {&options.capturePath, "capture"}};
+    for (const auto& [input, what] : readInputs) {
         if (input->empty()) continue;
         if (!options.svgPath.empty() && NameSameFile(options.svgPath, *input)) {
             return Fail("--svg " + options.svgPath + " is the " + what +
