@@ -95,6 +95,7 @@ cmake --workflow --preset release
 work=$(mktemp -d "$cache/debian13-run.XXXXXX")
 cleanup() { rm -rf "$work"; }
 trap cleanup EXIT
+trap "exit 130" INT TERM HUP  # the clean-up runs on these too
 mkdir -p "$work/upper" "$work/overlay-work" "$work/root"
 
 # Everything mounted lives in a mount namespace of its own, gone with it

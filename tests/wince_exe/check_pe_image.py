@@ -203,6 +203,7 @@ FILE_PHRASINGS = [
     ("PE32 executable (Windows CE) ARM Thumb, for MS Windows, 5 sections", True),
     ("PE32 executable for MS Windows CE 4.00 (EXE), ARMv4T, 5 sections", True),
     ("PE32+ executable (Windows CE) ARM64, for MS Windows, 5 sections", True),
+    ("PE32+ executable (Windows CE) ARM, for MS Windows, 5 sections", True),
     ("PE32 executable for MS Windows CE 4.00 (DLL), ARMv4, 5 sections", True),
     ("PE32 executable for MS Windows CE 5.00 (EXE), ARMv4, 5 sections", True),
     ("PE32 executable (GUI) Intel 80386, for MS Windows, 5 sections", True),
