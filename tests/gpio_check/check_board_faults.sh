@@ -8,9 +8,14 @@
 # exits 0 from a capture, alone or with the trace.
 # Skipped (77) without sigrok-cli, or with a checker built without .sr
 # support, unless GPIO_REQUIRE_WAVEFORM_TOOLS=1.
+#   check_board_faults.sh CHECK SIM [BOARD]
+# BOARD (healthy, stuck-low, ...) checks that board alone: ctest runs one
+# test a board, side by side.
 set -uo pipefail
 check=$1
 sim=$2
+only=${3:-}
+boards_checked=0
 if ! command -v sigrok-cli >/dev/null; then
   echo "missing: sigrok-cli (Debian: sigrok-cli)" >&2
   [[ ${GPIO_REQUIRE_WAVEFORM_TOOLS:-0} == 1 ]] && exit 1
@@ -84,6 +89,8 @@ EOF
 # samples tell something.
 board() {
   board=$1
+  [[ -n $only && $board != "$only" ]] && return
+  boards_checked=$((boards_checked + 1))
   local fault=$2 drive=$3 capture=$4 both=$5 trace=$6 code=1
   [[ $board == healthy ]] && code=0
   # shellcheck disable=SC2086  # the options split into words on purpose
@@ -139,5 +146,10 @@ board slow-clock "--fault slow-clock=0.05" "" \
   "^step period +FAULT" \
   "^trace +ok"
 
+if ((boards_checked == 0)); then
+  echo "FAILED: no board named $only"
+  exit 1
+fi
+[[ -n $only ]] && ((failures == 0)) && echo "board $only: named from the VCD and the .sr session" && exit 0
 ((failures == 0)) && echo "every board fault named from the VCD and the .sr session; the healthy board passes"
 exit $((failures > 0))
