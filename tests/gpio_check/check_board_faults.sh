@@ -25,23 +25,29 @@ dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 failures=0
 
-# A checker built without libsigrok's C++ bindings reads VCD only.
-"$sim" --clock simulated --vcd "$dir/run.vcd" >/dev/null && sigrok-cli -i "$dir/run.vcd" -I vcd -o "$dir/run.sr"
-"$check" --capture "$dir/run.sr" >"$dir/out" 2>&1
-if grep -q "cannot read sigrok sessions" "$dir/out"; then
-  echo "pxa-gpio-check was built without .sr support (Debian: libsigrokcxx-dev libglibmm-2.4-dev)" >&2
-  [[ ${GPIO_REQUIRE_WAVEFORM_TOOLS:-0} == 1 ]] && exit 1
-  exit 77
-fi
+
+# run_check ARGS...: pxa-gpio-check run once for each set of arguments on
+# a board; its report in $out, its messages in $err, its exit code in $got.
+declare -A runs=()
+run_check() {
+  local key="$*"
+  if [[ -z ${runs[$key]:-} ]]; then
+    local n=$(( ${#runs[@]} + 1 ))
+    "$check" "$@" >"$dir/run-$n.out" 2>"$dir/run-$n.err"
+    echo $? >"$dir/run-$n.code"
+    runs[$key]=$n
+  fi
+  out="$dir/run-${runs[$key]}.out" err="$dir/run-${runs[$key]}.err"
+  got=$(cat "$dir/run-${runs[$key]}.code")
+}
 
 expect() {  # expect CODE PATTERN ARGS...: the exit code and a line of the report (grep -E)
   local code=$1 pattern=$2
   shift 2
-  "$check" "$@" >"$dir/out" 2>&1
-  local got=$?
-  if [[ $got != "$code" ]] || ! grep -qE -- "$pattern" "$dir/out"; then
+  run_check "$@"
+  if [[ $got != "$code" ]] || ! cat "$out" "$err" | grep -qE -- "$pattern"; then
     echo "FAILED [$board]: pxa-gpio-check $* gave $got (wanted $code and /$pattern/):"
-    cat "$dir/out"
+    cat "$out" "$err"
     failures=$((failures + 1))
   fi
 }
@@ -50,8 +56,9 @@ expect() {  # expect CODE PATTERN ARGS...: the exit code and a line of the repor
 # a JSON parser: the same verdict, lines and checks as the text report, and
 # the exit code the process gave.
 json_matches() {  # json_matches ARGS...
-  "$check" "$@" >"$dir/text" 2>/dev/null
-  local text_code=$?
+  run_check "$@"
+  cp "$out" "$dir/text"
+  local text_code=$got
   "$check" "$@" --json - >"$dir/streamed.json" 2>/dev/null
   local json_code=$?
   rm -f "$dir/filed.json"
@@ -91,6 +98,8 @@ board() {
   board=$1
   [[ -n $only && $board != "$only" ]] && return
   boards_checked=$((boards_checked + 1))
+  runs=()
+  rm -f "$dir"/run-*
   local fault=$2 drive=$3 capture=$4 both=$5 trace=$6 code=1
   [[ $board == healthy ]] && code=0
   # shellcheck disable=SC2086  # the options split into words on purpose
@@ -99,14 +108,21 @@ board() {
   rm -f "$dir/run.sr"
   sigrok-cli -i "$dir/run.vcd" -I vcd -o "$dir/run.sr" 2>/dev/null ||
     { echo "FAILED [$board]: sigrok-cli could not convert the VCD"; failures=$((failures + 1)); return; }
+  # A checker built without libsigrok's C++ bindings reads VCD only.
+  run_check --capture "$dir/run.sr"
+  if grep -q "cannot read sigrok sessions" "$out" "$err"; then
+    echo "pxa-gpio-check was built without .sr support (Debian: libsigrokcxx-dev libglibmm-2.4-dev)" >&2
+    [[ ${GPIO_REQUIRE_WAVEFORM_TOOLS:-0} == 1 ]] && exit 1
+    exit 77
+  fi
   for format in vcd sr; do
     expect "$code" "$capture" --capture "$dir/run.$format"
-    expect "$code" "$both" --trace "$dir/run.txt" --capture "$dir/run.$format"
     json_matches --capture "$dir/run.$format"
+    expect "$code" "$both" --trace "$dir/run.txt" --capture "$dir/run.$format"
     json_matches --trace "$dir/run.txt" --capture "$dir/run.$format" --svg "$dir/run.svg"
   done
-  json_matches --trace "$dir/run.txt"
   expect 3 "$trace" --trace "$dir/run.txt"
+  json_matches --trace "$dir/run.txt"
   [[ $board == healthy ]] && expect 0 "^verdict +ok +a whole run seen; every check ran and passed \(a capture alone: \
 the register reports and what the inputs read need the trace too\)" --capture "$dir/run.vcd"
   expect 3 "^verdict +not seen +no fault found, but not all was seen: pins: not seen: no capture" \
