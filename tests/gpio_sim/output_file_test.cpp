@@ -187,7 +187,7 @@ TEST_F(OutputFileTest, OwnDescriptorsAreWrittenThroughNotOpenedAnew) {
     ASSERT_EQ(tcgetattr(slave, &raw), 0);
     cfmakeraw(&raw);
     ASSERT_EQ(tcsetattr(slave, TCSANOW, &raw), 0);
-    const int spare = fcntl(master, F_DUPFD_CLOEXEC, 10);
+    const int spare = fcntl(master, F_DUPFD, 10);  // as inherited: kept on exec
     ASSERT_GE(spare, 0);
     const std::string number = std::to_string(spare);
     fs::create_directory_symlink("/proc/self/fd", directory / "fds");
@@ -230,11 +230,19 @@ TEST_F(OutputFileTest, OwnDescriptorThatCannotBeWrittenIsRefusedAtOpen) {
     std::string error;
     EXPECT_FALSE(file.Open("/dev/fd/" + std::to_string(unused), error));
     EXPECT_NE(error.find("is not open"), std::string::npos) << error;
-    const int reading = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const int reading = open("/dev/null", O_RDONLY);
     ASSERT_GE(reading, 0);
     EXPECT_FALSE(file.Open("/proc/self/fd/" + std::to_string(reading), error));
     EXPECT_NE(error.find("open only for reading"), std::string::npos) << error;
     close(reading);
+    // Opened by the tool itself (closed on exec), as another output's
+    // temporary is: not the caller's to name.
+    const int own = open((directory / "other.tmp").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(own, 0);
+    EXPECT_FALSE(file.Open("/dev/fd/" + std::to_string(own), error));
+    EXPECT_NE(error.find("not one the process was started with"), std::string::npos) << error;
+    close(own);
+    fs::remove(directory / "other.tmp");
     EXPECT_TRUE(Entries().empty());
 }
 

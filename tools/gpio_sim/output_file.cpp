@@ -182,6 +182,14 @@ bool OutputFile::Open(const std::string& path, std::size_t expectedSize, std::st
             error = "cannot write '" + path + "': descriptor " + std::to_string(own) + " is not open";
             return false;
         }
+        // One closed on exec was opened here, after the start (another
+        // output's temporary): never the caller's.
+        const int descriptorFlags = fcntl(own, F_GETFD);
+        if (descriptorFlags < 0 || (descriptorFlags & FD_CLOEXEC) != 0) {
+            error = "cannot write '" + path + "': descriptor " + std::to_string(own) +
+                    " is not one the process was started with";
+            return false;
+        }
         if ((flags & O_ACCMODE) == O_RDONLY) {
             error = "cannot write '" + path + "': descriptor " + std::to_string(own) + " is open only for reading";
             return false;
