@@ -4,8 +4,8 @@
 # run must be green. Prints each run's time and the tests that failed, and
 # keeps the logs of the failed runs.
 # Usage: scripts/check_under_load.sh [-n RUNS] [-b BURNERS] [-p PRESET] [-R REGEX]
-#   PRESET  the test preset (default host-fast; host-sanitize for the
-#           sanitizer build); the tree is built first, without burners.
+#   PRESET  host-fast (default) or host-sanitize, the sanitizer build; the
+#           tree is built first, without burners.
 #   REGEX   only the tests it matches (ctest -R), to loop one test.
 # Example: scripts/check_under_load.sh -n 50 -R ReadsTheSessionItChecked
 set -uo pipefail
@@ -48,7 +48,8 @@ for ((run = 1; run <= runs; run++)); do
   log="$logs/run-$run.log"
   started=$SECONDS
   # The tests that need neither the real-time run, QEMU nor the cross compilers.
-  if ctest --preset "$preset" -LE 'realtime|emulator|wince' -j2 --output-on-failure \
+  # (The tree, not the preset: ctest 3.25 drops -LE given beside a preset's filter.)
+  if ctest --test-dir "build/$build" -LE 'realtime|emulator|wince' -j2 --output-on-failure \
        ${regex:+-R "$regex"} >"$log" 2>&1; then
     green=$((green + 1))
     echo "run $run of $runs: green in $((SECONDS - started)) s"
