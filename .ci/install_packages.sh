@@ -8,12 +8,13 @@ export DEBIAN_FRONTEND=noninteractive
 source "$(dirname "$0")/package_status.sh"
 
 if [[ $(id -u) != 0 ]]; then
-  echo "error: installing packages needs root: run this as root (sudo $0 $*)" >&2
+  echo "error: installing packages needs root, and this runs as user $(id -un 2>/dev/null || id -u):" \
+       "run .ci/run as root, or install them first: sudo apt-get install $*" >&2
   exit 1
 fi
 # apt exits 0 when a source could not be read and old lists are used: any
-# source that fails fails the update (Error-Mode, apt 2.1 on), and its
-# warning is caught too, for an apt without that option.
+# source that fails fails the update (Error-Mode, which apt 2.6 of Debian 12
+# knows), and its warning is caught too, for an apt without that option.
 update_log=$(mktemp)
 trap 'rm -f "$update_log"' EXIT
 if ! apt-get -o APT::Update::Error-Mode=any update 2>&1 | tee "$update_log"; then
