@@ -139,24 +139,27 @@ TEST_F(HostPlatformTest, DebugPrintWritesExactlyTheRenderedText) {
     EXPECT_EQ(Trace(), "Writing 0x03\r0x40e00000 mapped to: 0x20000000\r\n+TolvarGPIO(255)\r\n");
 }
 
+// Ten minutes slept in far less than one: a margin no busy machine eats,
+// where half a second slept in under half a second was a race with it.
 TEST_F(HostPlatformTest, VirtualClockRecordsSleepsWithoutWaiting) {
     const auto start = std::chrono::steady_clock::now();
-    Sleep(500);
+    Sleep(600000);
     Sleep(10);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
     ASSERT_EQ(Board().Sleeps().size(), 2u);
-    EXPECT_EQ(Board().Sleeps()[0].milliseconds, 500u);
+    EXPECT_EQ(Board().Sleeps()[0].milliseconds, 600000u);
     EXPECT_EQ(Board().Sleeps()[1].milliseconds, 10u);
-    EXPECT_EQ(Board().NowUs(), 510000u);
+    EXPECT_EQ(Board().NowUs(), 600010000u);
 }
 
 // Real time: every sleep lasts at least its time, and the shortest of a few
 // (load only ever lengthens one) ends within 1 % of it: 66 s runs take 66 s.
+// Tried until one is short: on a busy machine that may take more tries.
 TEST(HostRealClockTest, SleepLastsTheTimeAsked) {
     host::SimulatedBoard::Instance().PowerUp();
     using std::chrono::microseconds;
     auto shortest = microseconds::max();
-    for (int attempt = 0; attempt < 10 && shortest >= microseconds(50500); ++attempt) {
+    for (int attempt = 0; attempt < 100 && shortest >= microseconds(50500); ++attempt) {
         const auto start = std::chrono::steady_clock::now();
         Sleep(50);
         const auto slept = std::chrono::duration_cast<microseconds>(std::chrono::steady_clock::now() - start);

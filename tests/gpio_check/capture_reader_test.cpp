@@ -550,28 +550,59 @@ TEST(SigrokSessionTest, ReadsTheSessionItChecked) {
                                                            {"metadata", Metadata("total probes=300\n" + named)},
                                                            {"logic-1-1", std::string(4096, '\3')}});
     const std::string link = Scratch("flipped.sr"), turning = Scratch("flipped.sr.new");
+    const auto pointAt = [&](const std::string& target) {
+        unlink(turning.c_str());
+        if (symlink(target.c_str(), turning.c_str()) == 0) rename(turning.c_str(), link.c_str());
+    };
     unlink(link.c_str());
     ASSERT_EQ(symlink(sound.c_str(), link.c_str()), 0);
-    std::atomic<bool> done{false};
+    // Mostly the link turns while the checker reads; now and then it is
+    // held on the sound session, which must then be read. The holds are
+    // handed over, not timed: on a busy machine the flipping may otherwise
+    // land inside every read, and no read would show the reader works.
+    enum Phase { kFlip, kHold, kDone };
+    std::atomic<int> phase{kFlip};
+    std::atomic<int> holdsAsked{0}, holdsServed{0};
     std::thread flipper([&] {
-        for (bool toSound = false; !done; toSound = !toSound) {
-            unlink(turning.c_str());
-            if (symlink(toSound ? sound.c_str() : refused.c_str(), turning.c_str()) == 0) {
-                rename(turning.c_str(), link.c_str());
+        for (bool toSound = false;; toSound = !toSound) {
+            const int now = phase;
+            if (now == kDone) return;
+            if (now == kHold) {
+                const int asked = holdsAsked;
+                if (holdsServed != asked) {
+                    pointAt(sound);
+                    holdsServed = asked;
+                }
+                std::this_thread::yield();
+                continue;
             }
+            pointAt(toSound ? sound : refused);
         }
     });
-    int soundReads = 0;
-    for (int run = 0; run < 150; ++run) {
+    int soundReads = 0, heldReads = 0;
+    for (int run = 0; run < 180; ++run) {
+        const bool held = run % 6 == 5;
+        if (held) {
+            phase = kHold;
+            const int asked = ++holdsAsked;
+            while (holdsServed != asked) std::this_thread::yield();
+        } else {
+            phase = kFlip;
+        }
         const Read read = ReadPath(link);
+        if (held) {
+            ++heldReads;
+            EXPECT_TRUE(read.ok) << "run " << run << ", the link held on the sound session: " << read.error;
+        }
         if (!read.ok) continue;
         ++soundReads;
         EXPECT_EQ(Changes(read.capture.gpio33), "0@0") << "run " << run << " read the session it did not check";
     }
-    done = true;
+    phase = kDone;
     flipper.join();
     unlink(link.c_str());
-    EXPECT_GT(soundReads, 0);
+    EXPECT_EQ(heldReads, 30);
+    EXPECT_GE(soundReads, heldReads);
 }
 
 // Two bytes a sample, chunks of odd lengths: a sample split between two

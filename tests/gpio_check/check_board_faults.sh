@@ -8,9 +8,14 @@
 # exits 0 from a capture, alone or with the trace.
 # Skipped (77) without sigrok-cli, or with a checker built without .sr
 # support, unless GPIO_REQUIRE_WAVEFORM_TOOLS=1.
+#   check_board_faults.sh CHECK SIM [BOARD]
+# BOARD (healthy, stuck-low, ...) checks that board alone: ctest runs one
+# test a board, side by side.
 set -uo pipefail
 check=$1
 sim=$2
+only=${3:-}
+boards_checked=0
 if ! command -v sigrok-cli >/dev/null; then
   echo "missing: sigrok-cli (Debian: sigrok-cli)" >&2
   [[ ${GPIO_REQUIRE_WAVEFORM_TOOLS:-0} == 1 ]] && exit 1
@@ -20,23 +25,29 @@ dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 failures=0
 
-# A checker built without libsigrok's C++ bindings reads VCD only.
-"$sim" --clock simulated --vcd "$dir/run.vcd" >/dev/null && sigrok-cli -i "$dir/run.vcd" -I vcd -o "$dir/run.sr"
-"$check" --capture "$dir/run.sr" >"$dir/out" 2>&1
-if grep -q "cannot read sigrok sessions" "$dir/out"; then
-  echo "pxa-gpio-check was built without .sr support (Debian: libsigrokcxx-dev libglibmm-2.4-dev)" >&2
-  [[ ${GPIO_REQUIRE_WAVEFORM_TOOLS:-0} == 1 ]] && exit 1
-  exit 77
-fi
+
+# run_check ARGS...: pxa-gpio-check run once for each set of arguments on
+# a board; its report in $out, its messages in $err, its exit code in $got.
+declare -A runs=()
+run_check() {
+  local key="$*"
+  if [[ -z ${runs[$key]:-} ]]; then
+    local n=$(( ${#runs[@]} + 1 ))
+    "$check" "$@" >"$dir/run-$n.out" 2>"$dir/run-$n.err"
+    echo $? >"$dir/run-$n.code"
+    runs[$key]=$n
+  fi
+  out="$dir/run-${runs[$key]}.out" err="$dir/run-${runs[$key]}.err"
+  got=$(cat "$dir/run-${runs[$key]}.code")
+}
 
 expect() {  # expect CODE PATTERN ARGS...: the exit code and a line of the report (grep -E)
   local code=$1 pattern=$2
   shift 2
-  "$check" "$@" >"$dir/out" 2>&1
-  local got=$?
-  if [[ $got != "$code" ]] || ! grep -qE -- "$pattern" "$dir/out"; then
+  run_check "$@"
+  if [[ $got != "$code" ]] || ! cat "$out" "$err" | grep -qE -- "$pattern"; then
     echo "FAILED [$board]: pxa-gpio-check $* gave $got (wanted $code and /$pattern/):"
-    cat "$dir/out"
+    cat "$out" "$err"
     failures=$((failures + 1))
   fi
 }
@@ -45,8 +56,9 @@ expect() {  # expect CODE PATTERN ARGS...: the exit code and a line of the repor
 # a JSON parser: the same verdict, lines and checks as the text report, and
 # the exit code the process gave.
 json_matches() {  # json_matches ARGS...
-  "$check" "$@" >"$dir/text" 2>/dev/null
-  local text_code=$?
+  run_check "$@"
+  cp "$out" "$dir/text"
+  local text_code=$got
   "$check" "$@" --json - >"$dir/streamed.json" 2>/dev/null
   local json_code=$?
   rm -f "$dir/filed.json"
@@ -84,6 +96,10 @@ EOF
 # samples tell something.
 board() {
   board=$1
+  [[ -n $only && $board != "$only" ]] && return
+  boards_checked=$((boards_checked + 1))
+  runs=()
+  rm -f "$dir"/run-*
   local fault=$2 drive=$3 capture=$4 both=$5 trace=$6 code=1
   [[ $board == healthy ]] && code=0
   # shellcheck disable=SC2086  # the options split into words on purpose
@@ -92,14 +108,21 @@ board() {
   rm -f "$dir/run.sr"
   sigrok-cli -i "$dir/run.vcd" -I vcd -o "$dir/run.sr" 2>/dev/null ||
     { echo "FAILED [$board]: sigrok-cli could not convert the VCD"; failures=$((failures + 1)); return; }
+  # A checker built without libsigrok's C++ bindings reads VCD only.
+  run_check --capture "$dir/run.sr"
+  if grep -q "cannot read sigrok sessions" "$out" "$err"; then
+    echo "pxa-gpio-check was built without .sr support (Debian: libsigrokcxx-dev libglibmm-2.4-dev)" >&2
+    [[ ${GPIO_REQUIRE_WAVEFORM_TOOLS:-0} == 1 ]] && exit 1
+    exit 77
+  fi
   for format in vcd sr; do
     expect "$code" "$capture" --capture "$dir/run.$format"
-    expect "$code" "$both" --trace "$dir/run.txt" --capture "$dir/run.$format"
     json_matches --capture "$dir/run.$format"
+    expect "$code" "$both" --trace "$dir/run.txt" --capture "$dir/run.$format"
     json_matches --trace "$dir/run.txt" --capture "$dir/run.$format" --svg "$dir/run.svg"
   done
-  json_matches --trace "$dir/run.txt"
   expect 3 "$trace" --trace "$dir/run.txt"
+  json_matches --trace "$dir/run.txt"
   [[ $board == healthy ]] && expect 0 "^verdict +ok +a whole run seen; every check ran and passed \(a capture alone: \
 the register reports and what the inputs read need the trace too\)" --capture "$dir/run.vcd"
   expect 3 "^verdict +not seen +no fault found, but not all was seen: pins: not seen: no capture" \
@@ -139,5 +162,10 @@ board slow-clock "--fault slow-clock=0.05" "" \
   "^step period +FAULT" \
   "^trace +ok"
 
+if ((boards_checked == 0)); then
+  echo "FAILED: no board named $only"
+  exit 1
+fi
+[[ -n $only ]] && ((failures == 0)) && echo "board $only: named from the VCD and the .sr session" && exit 0
 ((failures == 0)) && echo "every board fault named from the VCD and the .sr session; the healthy board passes"
 exit $((failures > 0))

@@ -146,7 +146,8 @@ mkfifo "$dir/session.fifo"
 writer=$!
 TMPDIR="$dir/tmp" "$check" --capture "$dir/session.fifo" >/dev/null 2>&1 &
 checker=$!
-for _ in $(seq 100); do [[ -n $(ls -A "$dir/tmp") ]] && break; sleep 0.1; done
+# Up to a minute: a sanitizer build on a busy machine starts slowly.
+for _ in $(seq 600); do [[ -n $(ls -A "$dir/tmp") ]] && break; sleep 0.1; done
 if [[ -z $(ls -A "$dir/tmp") ]]; then
   echo "FAILED: no spooled session seen in $dir/tmp"
   failures=$((failures + 1))

@@ -120,6 +120,58 @@ if ((status != 0)) || [[ ! -L $dir/link ]] || [[ $(head -c 8 "$dir/captured.vcd"
   echo "FAIL: --vcd to standard output: exit $status, left:"; ls -lA "$dir"; failures=$((failures + 1))
 fi
 
+# The trace to /dev/stdout with standard output on a pseudo-terminal's
+# master reaches the terminal's reader (opened anew, the path is another
+# terminal: nothing arrives, exit 0).
+if ! python3 - "$sim" >"$scratch/pty" 2>&1 <<'EOF'; then
+import os, pty, select, subprocess, sys, time, tty
+master, slave = pty.openpty()
+tty.setraw(slave)
+sim = subprocess.Popen([sys.argv[1], "--clock", "simulated", "--trace", "/dev/stdout"],
+                       stdout=master, stderr=subprocess.PIPE)
+os.close(master)
+got = b""
+# Read while it writes (a terminal holds only a few KiB), until it is done
+# and nothing more is there. Writing to a terminal no one reads, it would
+# wait for ever: stopped after two minutes.
+deadline = time.monotonic() + 120
+while time.monotonic() < deadline:
+    ready, _, _ = select.select([slave], [], [], 0.2)
+    try:
+        chunk = os.read(slave, 65536) if ready else b""
+    except OSError:  # the master closed: all of it was read
+        chunk = b""
+    got += chunk
+    if not chunk and sim.poll() is not None:
+        break
+if sim.poll() is None:
+    sim.kill()
+    print("still writing after 120 s: nothing read it")
+status = sim.wait()
+if status != 0 or b"mapped to" not in got:
+    print("exit %d, %d bytes reached the terminal: %r %s" % (status, len(got), got[:80], sim.stderr.read()))
+    sys.exit(1)
+EOF
+  echo "FAIL: --trace /dev/stdout on a pseudo-terminal: $(cat "$scratch/pty")"; failures=$((failures + 1))
+fi
+
+# A session stopped while libzip writes it leaves nothing in $TMPDIR, not
+# even libzip's own temporary: stopped at several moments of the run.
+mkdir -p "$scratch/tmpdir"
+for delay in 0.2 0.4 0.6 0.8 1.0 1.2 1.5 2.0; do
+  TMPDIR="$scratch/tmpdir" env --default-signal "$sim" --clock simulated --trace "$scratch/sr-trace.txt" \
+    --sr "$scratch/run.sr" 2>/dev/null &
+  pid=$!
+  sleep "$delay"
+  kill -TERM "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  if [[ -n $(ls -A "$scratch/tmpdir") ]]; then
+    echo "FAIL: --sr stopped by SIGTERM after $delay s left in \$TMPDIR:"; ls -AR "$scratch/tmpdir"
+    failures=$((failures + 1))
+    rm -rf "${scratch:?}/tmpdir"/*
+  fi
+done
+
 # A real-clock run stopped half-way, by any signal, leaves nothing behind
 # either. A background job starts with SIGQUIT (Ctrl-\) ignored, so env
 # gives the tool the default for each; no core file is wanted.

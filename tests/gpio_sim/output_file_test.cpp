@@ -2,10 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 
 #include <filesystem>
 #include <fstream>
@@ -165,6 +171,106 @@ TEST_F(OutputFileTest, SpecialFilesAreWrittenDirectly) {
     std::string error;
     ASSERT_TRUE(file.Open("/dev/null", error)) << error;
     EXPECT_TRUE(file.Commit("anything", error)) << error;
+}
+
+// A path naming one of the process's own descriptors is written through it.
+// Fault caught: opening it anew, which on a pseudo-terminal's master makes
+// another terminal, so the reader at the slave side gets nothing.
+TEST_F(OutputFileTest, OwnDescriptorsAreWrittenThroughNotOpenedAnew) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const int slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(slave, 0);
+    termios raw {};
+    ASSERT_EQ(tcgetattr(slave, &raw), 0);
+    cfmakeraw(&raw);
+    ASSERT_EQ(tcsetattr(slave, TCSANOW, &raw), 0);
+    const int spare = fcntl(master, F_DUPFD, 10);  // as inherited: kept on exec
+    ASSERT_GE(spare, 0);
+    const std::string number = std::to_string(spare);
+    fs::create_directory_symlink("/proc/self/fd", directory / "fds");
+    const std::string names[] = {"/dev/fd/" + number, "/proc/self/fd/" + number,
+                                 "/proc/" + std::to_string(getpid()) + "/fd/" + number,
+                                 (directory / "fds" / number).string(), "/dev/stdout"};
+    for (const auto& name : names) {
+        // /dev/stdout with standard output on the master for the while.
+        const bool onStandardOutput = name == "/dev/stdout";
+        const int savedOutput = onStandardOutput ? dup(STDOUT_FILENO) : -1;
+        if (onStandardOutput) {
+            std::fflush(stdout);
+            dup2(master, STDOUT_FILENO);
+        }
+        OutputFile file;
+        std::string error;
+        const bool opened = file.Open(name, error);
+        const bool committed = opened && file.Commit(name + "\n", error);
+        if (onStandardOutput) {
+            dup2(savedOutput, STDOUT_FILENO);
+            close(savedOutput);
+        }
+        ASSERT_TRUE(committed) << name << ": " << error;
+        // Written before the poll: waiting is only for a fault.
+        pollfd ready{slave, POLLIN, 0};
+        ASSERT_EQ(poll(&ready, 1, 10000), 1) << name << ": nothing reached the terminal";
+        char got[256] = {};
+        const ssize_t length = read(slave, got, sizeof got - 1);
+        EXPECT_EQ(std::string(got, length > 0 ? static_cast<std::size_t>(length) : 0), name + "\n");
+    }
+    close(spare);
+    close(slave);
+    close(master);
+}
+
+TEST_F(OutputFileTest, OwnDescriptorThatCannotBeWrittenIsRefusedAtOpen) {
+    int unused = 100;
+    while (fcntl(unused, F_GETFD) != -1) ++unused;
+    OutputFile file;
+    std::string error;
+    EXPECT_FALSE(file.Open("/dev/fd/" + std::to_string(unused), error));
+    EXPECT_NE(error.find("is not open"), std::string::npos) << error;
+    const int reading = open("/dev/null", O_RDONLY);
+    ASSERT_GE(reading, 0);
+    EXPECT_FALSE(file.Open("/proc/self/fd/" + std::to_string(reading), error));
+    EXPECT_NE(error.find("open only for reading"), std::string::npos) << error;
+    close(reading);
+    // Opened by the tool itself (closed on exec), as another output's
+    // temporary is: not the caller's to name.
+    const int own = open((directory / "other.tmp").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(own, 0);
+    EXPECT_FALSE(file.Open("/dev/fd/" + std::to_string(own), error));
+    EXPECT_NE(error.find("not one the process was started with"), std::string::npos) << error;
+    close(own);
+    fs::remove(directory / "other.tmp");
+    EXPECT_TRUE(Entries().empty());
+}
+
+// A signal that ends the run removes the held file's private directory with
+// whatever a library left in it. Fault caught: libzip's own temporary beside
+// the archive kept the directory in $TMPDIR.
+TEST_F(OutputFileTest, SignalRemovesPrivateDirectoryWithEverythingInIt) {
+    for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
+        const auto scratch = directory / ("pxa-gpio-sim-" + std::to_string(signalNumber));
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            fs::create_directory(scratch);
+            std::ofstream(scratch / "run.sr") << "archive";
+            std::ofstream(scratch / "run.sr.Ab12Cd") << "libzip's copy";
+            gpio_sim::HoldForRemovalOnSignal((scratch / "run.sr").string(), scratch.string());
+            struct rlimit noCore {0, 0};
+            setrlimit(RLIMIT_CORE, &noCore);
+            std::signal(signalNumber, SIG_DFL);
+            gpio_sim::RemoveTemporariesOnSignals();
+            std::raise(signalNumber);
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signalNumber) << "signal " << signalNumber;
+        EXPECT_FALSE(fs::exists(scratch)) << "signal " << signalNumber << " left " << scratch;
+    }
 }
 
 }  // namespace

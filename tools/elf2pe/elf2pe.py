@@ -9,11 +9,16 @@ becomes a page-aligned PE section; every R_ARM_ABS32 becomes a HIGHLOW base
 relocation; the __imp_<name> slots become the import address table of
 COREDLL.dll, imported by name. Whatever cannot be represented, and any ELF
 that cannot be read whole, is refused with a message and exit status 1, and
-no output file is left (an earlier one of that name is removed).
+no output file is left (an earlier executable of that name is removed). An
+output that is not a regular file, or that is an ELF file (the arguments
+swapped), is refused and left as it is.
 """
 import os
+import signal
+import stat
 import struct
 import sys
+import tempfile
 
 IMAGE_BASE = 0x10000
 SECTION_ALIGNMENT = 0x1000
@@ -109,6 +114,10 @@ def symbols(sections):
 
 def convert(data):
     entry, sections = read_elf(data)
+    if entry & 1:
+        # CE's loader branches to the entry in ARM state.
+        raise Refused("the entry 0x%x is odd: Thumb code, which CE's loader does not start"
+                      % entry)
     syms = symbols(sections)
     for s in sections:
         if s["name"] in STATIC_CONSTRUCTORS and s["size"]:
@@ -275,27 +284,78 @@ def main(argv):
     if len(argv) != 3:
         print("usage: elf2pe.py PROGRAM.elf PROGRAM.exe", file=sys.stderr)
         return 2
-    temporary = argv[2] + ".tmp"
+    source, output = argv[1], argv[2]
+    # Ended by a signal, the temporary goes as on any other way out.
+    for number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        if signal.getsignal(number) != signal.SIG_IGN:
+            signal.signal(number, lambda number, _: sys.exit(128 + number))
+    temporary = None
     try:
-        with open(argv[1], "rb") as f:
+        check_output(source, output)
+        with open(source, "rb") as f:
             pe = convert(f.read())
-        with open(temporary, "wb") as f:
+        # Beside the output, under a name no one else has, then renamed over it.
+        handle, temporary = tempfile.mkstemp(dir=os.path.dirname(output) or ".",
+                                             prefix="." + os.path.basename(output) + ".")
+        with os.fdopen(handle, "wb") as f:
             f.write(pe)
-        os.replace(temporary, argv[2])
+            os.fchmod(f.fileno(), new_file_mode(output))
+        os.replace(temporary, output)
+        temporary = None
     except (Refused, OSError, MemoryError) as error:
-        return refuse(argv, error)
+        return refuse(source, output, error)
     except (struct.error, LookupError, ValueError, OverflowError) as error:
         # A field that points past what the file holds, read before a check caught it.
-        return refuse(argv, "damaged ELF file (%s: %s)" % (type(error).__name__, error))
+        return refuse(source, output, "damaged ELF file (%s: %s)" % (type(error).__name__, error))
+    finally:
+        if temporary is not None and os.path.lexists(temporary):
+            os.remove(temporary)
     return 0
 
 
-def refuse(argv, error):
-    print("elf2pe: %s: %s" % (argv[1], error), file=sys.stderr)
-    # No stale executable left to be taken for this one, and no half-written one.
-    for path in (argv[2], argv[2] + ".tmp"):
-        if os.path.lexists(path):
-            os.remove(path)
+def check_output(source, output):
+    """Refuses an output that is not a regular file, or that holds an ELF
+    (the arguments swapped): neither is replaced nor removed."""
+    try:
+        status = os.lstat(output)
+    except FileNotFoundError:
+        return
+    if stat.S_ISDIR(status.st_mode):
+        raise Refused("the output %s is a directory" % output)
+    if stat.S_ISLNK(status.st_mode):
+        raise Refused("the output %s is a symbolic link: give the file itself" % output)
+    if not stat.S_ISREG(status.st_mode):
+        raise Refused("the output %s is not a regular file (a device, pipe or socket)" % output)
+    if os.path.exists(source) and os.path.samefile(source, output):
+        raise Refused("the output %s is the input itself" % output)
+    with open(output, "rb") as f:
+        if f.read(4) == b"\x7fELF":
+            raise Refused("the output %s is an ELF file: the arguments are PROGRAM.elf PROGRAM.exe"
+                          % output)
+
+
+def new_file_mode(output):
+    """An executable replaced keeps its permissions; a new one gets the usual ones."""
+    try:
+        return os.stat(output).st_mode & 0o7777
+    except FileNotFoundError:
+        mask = os.umask(0)
+        os.umask(mask)
+        return 0o666 & ~mask
+
+
+def refuse(source, output, error):
+    print("elf2pe: %s: %s" % (source, error), file=sys.stderr)
+    # No stale executable left to be taken for this one; only a regular file
+    # that is one (as this writes them) is removed, nothing else.
+    try:
+        status = os.lstat(output)
+        if stat.S_ISREG(status.st_mode):
+            with open(output, "rb") as f:
+                if f.read(2) == b"MZ":
+                    os.remove(output)
+    except OSError:
+        pass
     return 1
 
 

@@ -1,13 +1,16 @@
 #include "output_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>  // program_invocation_short_name (GNU)
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -53,11 +56,32 @@ bool EndsTheProcess(int signalNumber) {
     }
 }
 
+// Empties a private directory from a signal handler: whatever a library
+// put there beside the held file (libzip's temporary while it rewrites the
+// archive) would keep the directory. Only raw system calls: no allocation.
+void EmptyPrivateDirectory(const char* directory) {
+    const int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return;
+    alignas(8) static char entries[4096];
+    long length;
+    while ((length = syscall(SYS_getdents64, fd, entries, sizeof entries)) > 0) {
+        for (long at = 0; at < length;) {
+            const auto* entry = reinterpret_cast<const struct dirent64*>(entries + at);
+            const char* name = entry->d_name;
+            if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) unlinkat(fd, name, 0);
+            at += entry->d_reclen;
+        }
+    }
+    close(fd);
+}
+
 extern "C" void RemoveTemporariesAndDie(int signalNumber) {
     for (int i = 0; i < kSlots; ++i) {
         if (g_temporaries[i][0] == '\0') continue;
         unlink(g_temporaries[i]);
-        if (g_directories[i][0] != '\0') rmdir(g_directories[i]);
+        if (g_directories[i][0] == '\0') continue;
+        EmptyPrivateDirectory(g_directories[i]);
+        rmdir(g_directories[i]);
     }
     if (signalNumber == SIGPIPE) {
         // The tool's own name: pxa-gpio-sim and pxa-gpio-check both end here.
@@ -91,6 +115,50 @@ bool WriteAll(int fd, const std::string& content) {
     return true;
 }
 
+// The descriptor a path names when it is one of this process's own
+// (/dev/stdout, /dev/fd/N, /proc/self/fd/N), else -1. Opening such a path
+// anew is not the same: for a pseudo-terminal's master it makes a new
+// terminal, for a socket it fails, and a file would be written from its start.
+int OwnDescriptorNamed(const std::string& path) {
+    if (path == "/dev/stdin") return STDIN_FILENO;
+    if (path == "/dev/stdout") return STDOUT_FILENO;
+    if (path == "/dev/stderr") return STDERR_FILENO;
+    const std::string ownProcess = "/proc/" + std::to_string(getpid()) + "/fd/";
+    for (const std::string prefix : {"/dev/fd/", "/proc/self/fd/", ownProcess.c_str()}) {
+        if (path.compare(0, prefix.size(), prefix) != 0) continue;
+        const std::string number = path.substr(prefix.size());
+        if (number.empty() || number.size() > 9 || number.find_first_not_of("0123456789") != std::string::npos) {
+            return -1;
+        }
+        return std::atoi(number.c_str());
+    }
+    return -1;
+}
+
+// The same through symbolic links (a link to /proc/self/fd/1, or into
+// /proc/self/fd).
+int OwnDescriptorThrough(std::string path) {
+    for (int hop = 0; hop < 40; ++hop) {
+        int own = OwnDescriptorNamed(path);
+        if (own >= 0) return own;
+        const auto lastSlash = path.rfind('/');
+        char parent[PATH_MAX];
+        if (lastSlash != std::string::npos && lastSlash > 0 &&
+            realpath(path.substr(0, lastSlash).c_str(), parent) != nullptr) {
+            own = OwnDescriptorNamed(parent + path.substr(lastSlash));
+        }
+        if (own >= 0) return own;
+        char target[PATH_MAX];
+        const ssize_t length = readlink(path.c_str(), target, sizeof target - 1);
+        if (length <= 0) return -1;
+        target[length] = '\0';
+        const auto slash = path.rfind('/');
+        path = target[0] == '/' || slash == std::string::npos ? std::string(target)
+                                                              : path.substr(0, slash + 1) + target;
+    }
+    return -1;
+}
+
 mode_t NewFileMode() {
     const mode_t mask = umask(0);
     umask(mask);
@@ -107,6 +175,28 @@ DiskCalls& OutputDiskCalls() {
 bool OutputFile::Open(const std::string& path, std::size_t expectedSize, std::string& error) {
     Discard();
     path_ = path;
+    const int own = OwnDescriptorThrough(path);
+    if (own >= 0) {
+        const int flags = fcntl(own, F_GETFL);
+        if (flags < 0) {
+            error = "cannot write '" + path + "': descriptor " + std::to_string(own) + " is not open";
+            return false;
+        }
+        // One closed on exec was opened here, after the start (another
+        // output's temporary): never the caller's.
+        const int descriptorFlags = fcntl(own, F_GETFD);
+        if (descriptorFlags < 0 || (descriptorFlags & FD_CLOEXEC) != 0) {
+            error = "cannot write '" + path + "': descriptor " + std::to_string(own) +
+                    " is not one the process was started with";
+            return false;
+        }
+        if ((flags & O_ACCMODE) == O_RDONLY) {
+            error = "cannot write '" + path + "': descriptor " + std::to_string(own) + " is open only for reading";
+            return false;
+        }
+        directFd_ = own;
+        return true;
+    }
     struct stat existing {};
     if (stat(path.c_str(), &existing) == 0) {
         if (S_ISDIR(existing.st_mode)) {
@@ -122,9 +212,8 @@ bool OutputFile::Open(const std::string& path, std::size_t expectedSize, std::st
             direct_ = true;
             return true;
         }
-        // /dev/stdout, or a link to /proc/self/fd/1, naming a pipe or a file
-        // the shell opened: written through the descriptor, after what was
-        // written there before.
+        // The pipe or file the shell opened for standard output or error:
+        // written through the descriptor, after what was written there before.
         for (int standard : {STDOUT_FILENO, STDERR_FILENO}) {
             struct stat stream {};
             if (fstat(standard, &stream) == 0 && stream.st_dev == existing.st_dev &&

@@ -7,8 +7,10 @@
 // the run. CommitAll writes and syncs every temporary, and renames them into
 // place only when all succeeded; until then an existing file is left as it
 // was. A destination that is not a regular file (a terminal, a pipe, a
-// device) is written directly, and one that is the file standard output or
-// error already writes to is written through that descriptor: never replaced.
+// device) is written directly, and one that names a descriptor of this
+// process (/dev/stdout, /dev/fd/N, /proc/self/fd/N, or a link to one) or is
+// the file standard output or error already writes to is written through
+// that descriptor: never replaced, never opened anew.
 
 #include <cstddef>
 #include <string>
@@ -49,7 +51,7 @@ private:
     std::string temporaryPath_;
     int fd_ = -1;
     int slot_ = -1;        // in the table of temporaries removed on a signal
-    int directFd_ = -1;    // standard output or error, when the destination is that file
+    int directFd_ = -1;    // a descriptor of this process the destination names, or standard output's file
     bool direct_ = false;  // another special file, opened when written
 };
 
@@ -78,8 +80,9 @@ bool FlushStandardOutput(std::string& error);
 // a message and exit code 2.
 void RemoveTemporariesOnSignals();
 
-// Another temporary file, and the private directory it is the only file of
-// (or ""), removed by that handler too while held. -1 when the table is full.
+// Another temporary file, and the private directory it is in (or ""),
+// removed by that handler too while held, with whatever else is in that
+// directory. -1 when the table is full.
 int HoldForRemovalOnSignal(const std::string& file, const std::string& directory);
 void ReleaseFromRemovalOnSignal(int hold);
 

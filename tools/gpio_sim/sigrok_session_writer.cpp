@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <libsigrokcxx/libsigrokcxx.hpp>
@@ -54,8 +55,9 @@ public:
     }
     ~ScratchFile() {
         if (dir_.empty()) return;
-        ::unlink(path_.c_str());
-        ::rmdir(dir_.c_str());
+        // With whatever libzip left beside the archive on a failure.
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
         if (hold_ >= 0) ReleaseFromRemovalOnSignal(hold_);
     }
     const std::string& Path() const { return path_; }
