@@ -24,6 +24,18 @@ TEST(CheckJson, StringsAreValidJsonWhateverTheBytes) {
         {"cut \xE2\x82", "\"cut \\ufffd\\ufffd\""},
         {"overlong \xC0\xAF surrogate \xED\xA0\x80 past \xF4\x90\x80\x80",
          "\"overlong \\ufffd\\ufffd surrogate \\ufffd\\ufffd\\ufffd past \\ufffd\\ufffd\\ufffd\\ufffd\""},
+        // Each limit from both sides: the last control character and the
+        // first that is not, each sequence length's first and last lead
+        // byte, and the code points either side of each forbidden range.
+        {"\x1f \x20\x7e", "\"\\u001f  ~\""},
+        {"\x80 \xBF", "\"\\ufffd \\ufffd\""},
+        {"\xC1\xBF \xC2\x80 \xDF\xBF", "\"\\ufffd\\ufffd \xC2\x80 \xDF\xBF\""},
+        {"\xE0\x9F\xBF \xE0\xA0\x80", "\"\\ufffd\\ufffd\\ufffd \xE0\xA0\x80\""},
+        {"\xED\x9F\xBF \xED\xBF\xBF \xEE\x80\x80 \xEF\xBF\xBF",
+         "\"\xED\x9F\xBF \\ufffd\\ufffd\\ufffd \xEE\x80\x80 \xEF\xBF\xBF\""},
+        {"\xF0\x8F\xBF\xBF \xF0\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd \xF0\x90\x80\x80\""},
+        {"\xF4\x8F\xBF\xBF \xF5\x80\x80\x80", "\"\xF4\x8F\xBF\xBF \\ufffd\\ufffd\\ufffd\\ufffd\""},
+        {"\xF8\x80 \xFF", "\"\\ufffd\\ufffd \\ufffd\""},
     };
     for (const auto& c : cases) EXPECT_EQ(JsonString(c.text), c.json) << c.text;
 }
