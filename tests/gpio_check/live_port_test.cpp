@@ -16,6 +16,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "live_trace.h"
 #include "port_pair.h"
 #include "progress_line.h"
 #include "serial_port.h"
@@ -262,7 +263,7 @@ TEST(LivePortOwnTerminal, RefusedAndLeftAsItWas) {
         const char* tmp = std::getenv("TMPDIR");
         setup.directory = tmp != nullptr ? tmp : "/tmp";  // nothing is kept there: the trace is never read
         port_test::Run checker({PXA_GPIO_CHECK, "--trace", c.trace == "PORT" ? port.Name() : c.trace}, setup);
-        EXPECT_EQ(checker.Wait(20), 2) << "took the terminal as a port: " << checker.Errors();
+        EXPECT_EQ(checker.Wait(10), 2) << "took the terminal as a port: " << checker.Errors();
         EXPECT_NE(checker.Errors().find("is this checker's own terminal"), std::string::npos) << checker.Errors();
         struct termios now {};
         ASSERT_TRUE(port.Settings(now));
@@ -352,6 +353,47 @@ TEST(LivePortName, ShownEscaped) {
         << checker.Errors();
     std::remove(link.c_str());
     std::remove(kept.c_str());
+}
+
+// A terminal whose other side has gone reads EIO rather than an end (a pty's
+// master once its terminal closed, an adapter mid-reset): a hang-up too,
+// said as such before the run began. In-process, the bytes written before.
+TEST(LiveTraceHangUp, ReadingEioIsAHangUp) {
+    const std::string run = HealthyRun().trace;
+    const struct {
+        const char* name;
+        std::string sent;
+        bool read;          // a trace, or a message
+        const char* error;  // a piece of the message
+    } cases[] = {
+        {"before the run", "", false, "hung up before the run began"},
+        {"before the run, after other text", "login: ", false, "hung up before the run began"},
+        {"mid-run", run.substr(0, run.size() / 2), true, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        int board = -1, terminal = -1;
+        ASSERT_EQ(openpty(&board, &terminal, nullptr, nullptr, nullptr), 0);
+        struct termios raw {};
+        tcgetattr(terminal, &raw);
+        cfmakeraw(&raw);
+        tcsetattr(terminal, TCSANOW, &raw);
+        ASSERT_EQ(write(terminal, c.sent.data(), c.sent.size()), static_cast<ssize_t>(c.sent.size()));
+        close(terminal);
+        gpio_check::LiveSource source;
+        source.fd = board;
+        source.name = "board";
+        source.port = true;
+        gpio_check::LiveTrace live;
+        std::string error;
+        EXPECT_EQ(gpio_check::ReadTraceLive(source, live, error), c.read) << error;
+        EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        if (c.read) {
+            EXPECT_EQ(live.end, gpio_check::LiveEnd::HungUp);
+            EXPECT_EQ(gpio_check::DescribeLiveEnd(live, 5), "the port hung up");
+        }
+        close(board);
+    }
 }
 
 // Every speed the checker takes is the speed the port gets, by the
