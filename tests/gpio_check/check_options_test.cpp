@@ -188,6 +188,10 @@ TEST(RunPaths, EveryPathLookedAtBeforeThePort) {
         EXPECT_EQ(CheckRunPaths(c.options, c.kept, error), c.error.empty()) << c.name << ": " << error;
         EXPECT_NE(error.find(c.error), std::string::npos) << c.name << ": " << error;
     }
+    // A kept trace nobody named: the message says how to name one.
+    std::string unnamed;
+    EXPECT_FALSE(CheckRunPaths(Paths({dir + "/run.txt"}), dir + "/no/k.txt", unnamed, true));
+    EXPECT_NE(unnamed.find("--save-trace FILE keeps it elsewhere"), std::string::npos) << unnamed;
     // The default name sorts by the time the reading began; a taken one is not replaced.
     EXPECT_EQ(DefaultSavedTraceName(0, 1).size(), std::string("pxa-gpio-check-trace-19700101-000000.txt").size());
     EXPECT_EQ(DefaultSavedTraceName(0, 3).substr(36), "-3.txt");

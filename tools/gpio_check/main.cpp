@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
     const bool keepByDefault = options.saveTracePath.empty() && traceKind == "device";
     const std::string keptPath =
         keepByDefault ? DefaultSavedTraceName(static_cast<long long>(std::time(nullptr)), 1) : options.saveTracePath;
-    if (!CheckRunPaths(options, keptPath, error)) return Fail(error);
+    if (!CheckRunPaths(options, keptPath, error, keepByDefault)) return Fail(error);
 
     // The port set up next: a path that is no port given --baud stops
     // before any output file is made.

@@ -66,7 +66,8 @@ std::string DefaultSavedTraceName(long long unixSeconds, int attempt) {
     return std::string("pxa-gpio-check-trace-") + stamp + (attempt > 1 ? "-" + std::to_string(attempt) : "") + ".txt";
 }
 
-bool CheckRunPaths(const CheckOptions& options, const std::string& savedTrace, std::string& error) {
+bool CheckRunPaths(const CheckOptions& options, const std::string& savedTrace, std::string& error,
+                   bool savedByDefault) {
     if (!options.tracePath.empty() && !CheckInput(options.tracePath, false, error)) return false;
     if (!options.capturePath.empty() && !CheckInput(options.capturePath, true, error)) return false;
     if (!options.tracePath.empty() && !options.capturePath.empty() &&
@@ -106,7 +107,11 @@ bool CheckRunPaths(const CheckOptions& options, const std::string& savedTrace, s
         }
     }
     const std::vector<std::pair<const char*, const std::string*>> outputs = {
-        {"--svg", &options.svgPath}, {"--json", &jsonPath}, {"--save-trace", &savedTrace}};
+        {"--svg", &options.svgPath},
+        {"--json", &jsonPath},
+        {savedByDefault ? "the port's trace is kept here as it comes; --save-trace FILE keeps it elsewhere"
+                        : "--save-trace",
+         &savedTrace}};
     for (const auto& [option, path] : outputs) {
         if (!path->empty() && !CheckOutput(option, *path, error)) return false;
     }

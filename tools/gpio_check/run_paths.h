@@ -18,8 +18,10 @@ namespace gpio_check {
 std::string DefaultSavedTraceName(long long unixSeconds, int attempt);
 
 // False with a message naming the path and what is wrong with it.
-// `savedTrace` is where a live trace will be kept ("" for nowhere).
-bool CheckRunPaths(const CheckOptions& options, const std::string& savedTrace, std::string& error);
+// `savedTrace` is where a live trace will be kept ("" for nowhere), under
+// the default name or as --save-trace gave it.
+bool CheckRunPaths(const CheckOptions& options, const std::string& savedTrace, std::string& error,
+                   bool savedByDefault = false);
 
 // Makes the file a live trace is kept in as it arrives: `path` as given
 // (replaced, if it exists), or with `unique` the first free default name.
