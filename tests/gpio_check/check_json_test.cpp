@@ -55,11 +55,13 @@ TEST(CheckJson, VerdictAndExitCodeAsTheReportHasThem) {
     input.seconds = 67.5;
     input.messages = 741;
     input.end = "read until the run's closing message";
+    input.kept = "pxa-gpio-check-trace-20261210-051500.txt";
     const std::string json = RenderJsonVerdict({input}, checks, ExitCodeFor(checks));
     for (const char* piece : {
              "\"format\": 1,",
              "{\"role\": \"trace\", \"kind\": \"serial port\", \"name\": \"/dev/ttyUSB0\", \"bytes\": 12385, "
-             "\"seconds\": 67.5, \"messages\": 741, \"end\": \"read until the run's closing message\"}",
+             "\"seconds\": 67.5, \"messages\": 741, \"end\": \"read until the run's closing message\", "
+             "\"kept\": \"pxa-gpio-check-trace-20261210-051500.txt\"}",
              "{\"name\": \"GPIO80\", \"status\": \"fault\", \"summary\": \"stuck low: low in all 120 steps\",\n"
              "     \"faults\": [\n       \"stuck low\"\n     ]}",
              "{\"name\": \"GPIO33\", \"status\": \"info\", \"summary\": \"nothing checked\",\n     \"faults\": []}",
