@@ -260,8 +260,8 @@ TEST(LivePortOwnTerminal, RefusedAndLeftAsItWas) {
         port_test::RunSetup setup;
         setup.terminal = port.Name();
         setup.controlling = c.controlling;
-        const char* tmp = std::getenv("TMPDIR");
-        setup.directory = tmp != nullptr ? tmp : "/tmp";  // nothing is kept there: the trace is never read
+        setup.directory = Temporary("own");  // a trace kept there would mean the terminal was read
+        ASSERT_EQ(mkdir(setup.directory.c_str(), 0700), 0);
         port_test::Run checker({PXA_GPIO_CHECK, "--trace", c.trace == "PORT" ? port.Name() : c.trace}, setup);
         EXPECT_EQ(checker.Wait(10), 2) << "took the terminal as a port: " << checker.Errors();
         EXPECT_NE(checker.Errors().find("is this checker's own terminal"), std::string::npos) << checker.Errors();
@@ -269,6 +269,7 @@ TEST(LivePortOwnTerminal, RefusedAndLeftAsItWas) {
         ASSERT_TRUE(port.Settings(now));
         EXPECT_EQ(now.c_lflag, port.Before().c_lflag);
         EXPECT_EQ(now.c_iflag, port.Before().c_iflag);
+        EXPECT_EQ(std::system(("rm -rf '" + setup.directory + "'").c_str()), 0);
     }
 }
 
