@@ -243,6 +243,28 @@ expect_report_lost() {  # expect_report_lost REDIRECTION TEXT
 }
 expect_report_lost '>/dev/full' "cannot write standard output"
 expect_report_lost '>&-' "standard output is closed: nowhere to print the report"
+# The JSON verdict's exit code is the one the process gives, also when the
+# picture beside it cannot be written after the checks.
+"$check" --trace "$dir/run.txt" --capture "$dir/run.vcd" --svg /dev/full --json - >"$dir/out" 2>"$dir/err"
+got=$?
+json_code=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["exitCode"])' "$dir/out" 2>&1)
+if [[ $got != 2 || $json_code != "$got" ]] || ! grep -qF "/dev/full" "$dir/err"; then
+  echo "FAILED: --json - --svg /dev/full exited $got, its JSON says $json_code: $(head -c 500 "$dir/err")"
+  failures=$((failures + 1))
+fi
+rm -f "$dir/err"
+# Every input and output looked at before any is read: a capture that is
+# not there, or a verdict with no directory, is said before the trace is read.
+# (A named pipe nobody writes to: opened, it would wait for ever.)
+mkfifo "$dir/silent.fifo"
+expect 2 "$dir/missing.sr: No such file or directory" --trace "$dir/silent.fifo" --capture "$dir/missing.sr"
+expect 2 "cannot write $dir/no/v.json (--json)" --trace "$dir/silent.fifo" --json "$dir/no/v.json"
+rm -f "$dir/silent.fifo"
+# A trace read from a pipe is kept as it comes when asked, and the report says where.
+expect 3 "kept in $dir/kept.txt" --trace <(cat "$dir/run.txt") --save-trace "$dir/kept.txt"
+cmp -s "$dir/run.txt" "$dir/kept.txt" || { echo "FAILED: the kept trace is not what came"; failures=$((failures + 1)); }
+rm -f "$dir/kept.txt"
+expect 2 "--save-trace keeps a trace read from a port or a pipe" --trace "$dir/run.txt" --save-trace "$dir/kept.txt"
 
 # Nothing half-written: no picture and no temporary file from the runs that stopped.
 leftovers=$(ls -A "$dir" | grep -v -x -e run.txt -e run.vcd -e stuck-input.txt -e not-a-trace.txt \

@@ -2,7 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
 #include "check_options.h"
+#include "run_paths.h"
+#include "same_file.h"
 
 namespace gpio_check {
 namespace {
@@ -52,6 +60,11 @@ TEST(CheckOptions, AcceptsEachOptionOnceAndChannelsPerLine) {
         {{"--trace", "p", "--baud", "921600", "--quiet-after", "0.5s", "--json", "-"}, 921600, 0.5, "-"},
         {{"--trace", "p", "--quiet-after", "250ms", "--json=v.json"}, 0, 0.25, "v.json"},
         {{"--trace", "p", "--quiet-after", "7", "--baud=9600"}, 9600, 7, ""},
+        // The ends of the stated range.
+        {{"--trace", "p", "--quiet-after", "1ms"}, 0, 0.001, ""},
+        {{"--trace", "p", "--quiet-after", "0.001s"}, 0, 0.001, ""},
+        {{"--trace", "p", "--quiet-after", "3600s"}, 0, 3600, ""},
+        {{"--trace", "p", "--quiet-after", "3600000ms"}, 0, 3600, ""},
     };
     for (const auto& p : port) {
         const auto parsed = ParseCheckArguments(p.arguments);
@@ -100,12 +113,94 @@ TEST(CheckOptions, RefusesWhatItCannotTakeAtItsWord) {
         {{"--trace", "t", "--quiet-after", "nan"}, "expected a time"},
         {{"--trace", "t", "--quiet-after", "1e9"}, "expected a time"},
         {{"--trace", "t", "--quiet-after", ".5s"}, "expected a time"},
+        // Below 1 ms, past an hour, or not written as a decimal time.
+        {{"--trace", "t", "--quiet-after", "0.5ms"}, "expected a time from 1ms to 3600s"},
+        {{"--trace", "t", "--quiet-after", "0.0009s"}, "expected a time"},
+        {{"--trace", "t", "--quiet-after", "1e-9"}, "expected a time"},
+        {{"--trace", "t", "--quiet-after", "1e3"}, "expected a time"},
+        {{"--trace", "t", "--quiet-after", "0x10"}, "expected a time"},
+        {{"--trace", "t", "--quiet-after", "3600.5s"}, "expected a time"},
+        {{"--trace", "t", "--quiet-after", "5.s"}, "expected a time"},
+        {{"--trace", "t", "--quiet-after", "1.2.3"}, "expected a time"},
+        {{"--trace", "t", "--quiet-after", "5 s"}, "expected a time"},
+        {{"--capture", "c", "--save-trace", "k.txt"}, "--save-trace keeps a trace read from a port"},
+        {{"--trace", "t", "--save-trace", "t"}, "--save-trace t would overwrite an input"},
+        {{"--trace", "t", "--save-trace", "j", "--json", "j"}, "--save-trace j is another output too"},
     };
     for (const auto& r : refused) {
         const auto parsed = ParseCheckArguments(r.arguments);
         EXPECT_FALSE(parsed.ok) << r.error;
         EXPECT_NE(parsed.error.find(r.error), std::string::npos) << parsed.error;
     }
+}
+
+// A command line's paths: trace, capture, svg, json.
+CheckOptions Paths(const std::vector<std::string>& paths) {
+    CheckOptions options;
+    std::string* fields[] = {&options.tracePath, &options.capturePath, &options.svgPath, &options.jsonPath};
+    for (std::size_t i = 0; i < paths.size() && i < 4; ++i) *fields[i] = paths[i];
+    return options;
+}
+
+// Every path a check names, looked at before a port is opened: each
+// refusal, and what must not be refused (two files side by side are two
+// files, though one disk holds both).
+TEST(RunPaths, EveryPathLookedAtBeforeThePort) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string dir = std::string(tmp != nullptr ? tmp : "/tmp") + "/run_paths_test.XXXXXX";
+    ASSERT_NE(mkdtemp(dir.data()), nullptr);
+    for (const char* name : {"/run.txt", "/run.vcd", "/old.svg"}) std::ofstream(dir + name) << "x";
+    ASSERT_EQ(mkdir((dir + "/sub").c_str(), 0700), 0);
+    ASSERT_EQ(link((dir + "/run.vcd").c_str(), (dir + "/hard.vcd").c_str()), 0);
+
+    EXPECT_FALSE(NameSameFile(dir + "/run.txt", dir + "/run.vcd"));
+    EXPECT_FALSE(NameSameFile(dir + "/run.vcd", dir + "/old.svg"));
+    EXPECT_TRUE(NameSameFile(dir + "/run.vcd", dir + "/sub/../hard.vcd"));
+    EXPECT_FALSE(NameSameFile(dir + "/a.svg", dir + "/b.svg"));
+    EXPECT_TRUE(NameSameFile(dir + "/a.svg", dir + "/sub/../a.svg"));
+    EXPECT_FALSE(NameSameFile(dir + "/a.svg", dir + "/sub/a.svg"));
+
+    const struct {
+        const char* name;
+        CheckOptions options;
+        std::string kept;
+        std::string error;  // "" when accepted
+    } cases[] = {
+        {"a missing capture", Paths({dir + "/run.txt", dir + "/missing.sr"}), "", "missing.sr: No such file or directory"},
+        {"a directory as the capture", Paths({dir + "/run.txt", dir}), "", "is a directory, not a capture file"},
+        {"a missing trace", Paths({dir + "/gone.txt", dir + "/run.vcd"}), "", "cannot read '" + std::string(dir) + "/gone.txt'"},
+        {"the trace as the capture", Paths({dir + "/run.txt", dir + "/run.txt"}), "", "is the trace too"},
+        {"a picture in no directory", Paths({dir + "/run.txt", dir + "/run.vcd", dir + "/no/x.svg"}), "",
+         "cannot write " + std::string(dir) + "/no/x.svg (--svg)"},
+        {"a directory as the verdict", Paths({dir + "/run.txt", dir + "/run.vcd", "", dir + "/sub"}), "", "(--json): Is a directory"},
+        {"the kept trace in no directory", Paths({dir + "/run.txt", dir + "/run.vcd"}), dir + "/no/k.txt", "(--save-trace)"},
+        {"the kept trace as the capture", Paths({dir + "/run.txt", dir + "/run.vcd"}), dir + "/hard.vcd", "is the capture"},
+        {"the kept trace as the picture", Paths({dir + "/run.txt", dir + "/run.vcd", dir + "/k.svg"}), dir + "/sub/../k.svg",
+         "is --svg too"},
+        {"the verdict as the picture", Paths({dir + "/run.txt", dir + "/run.vcd", dir + "/v", dir + "/./v"}), "",
+         "is the --svg picture too"},
+        {"an existing picture beside the inputs", Paths({dir + "/run.txt", dir + "/run.vcd", dir + "/old.svg", dir + "/v.json"}),
+         dir + "/k.txt", ""},
+        {"the verdict on standard output", Paths({dir + "/run.txt", dir + "/run.vcd", "", "-"}), "", ""},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        EXPECT_EQ(CheckRunPaths(c.options, c.kept, error), c.error.empty()) << c.name << ": " << error;
+        EXPECT_NE(error.find(c.error), std::string::npos) << c.name << ": " << error;
+    }
+    // A kept trace nobody named: the message says how to name one.
+    std::string unnamed;
+    EXPECT_FALSE(CheckRunPaths(Paths({dir + "/run.txt"}), dir + "/no/k.txt", unnamed, true));
+    EXPECT_NE(unnamed.find("--save-trace FILE keeps it elsewhere"), std::string::npos) << unnamed;
+    // The default name sorts by the time the reading began; a taken one is not replaced.
+    EXPECT_EQ(DefaultSavedTraceName(0, 1).size(), std::string("pxa-gpio-check-trace-19700101-000000.txt").size());
+    EXPECT_EQ(DefaultSavedTraceName(0, 3).substr(36), "-3.txt");
+    std::string made, error;
+    const int fd = MakeSavedTrace(dir + "/old.svg", false, made, error);
+    EXPECT_GE(fd, 0) << error;
+    if (fd >= 0) close(fd);
+    EXPECT_EQ(made, dir + "/old.svg");
+    EXPECT_EQ(std::system(("rm -rf '" + dir + "'").c_str()), 0);
 }
 
 }  // namespace

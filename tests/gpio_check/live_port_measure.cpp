@@ -24,6 +24,12 @@ namespace {
 
 using port_test::Clock;
 
+// Where the checker keeps the trace it reads, as it does at the bench; removed after.
+std::string KeptTrace() {
+    const char* dir = std::getenv("TMPDIR");
+    return std::string(dir != nullptr ? dir : "/tmp") + "/live_port_measure." + std::to_string(getpid()) + ".txt";
+}
+
 std::string SimulatedTrace(const std::string& simulator) {
     std::string command = simulator + " --clock simulated --debug-baud 115200 --sleep-tick 1ms";
     FILE* pipe = popen(command.c_str(), "r");
@@ -45,7 +51,7 @@ int Delay(const std::string& checker, const std::string& simulator, int runs) {
     std::vector<double> delays;
     for (int i = 0; i < runs; ++i) {
         port_test::PortPair port;
-        port_test::Run run({checker, "--trace", port.Name()});
+        port_test::Run run({checker, "--trace", port.Name(), "--save-trace", KeptTrace()});
         if (!port.ok() || !port.WaitUntilRaw(10)) return 1;
         port.Write(trace.substr(0, at));
         port_test::Pause(0.3);  // the last sample's wait, as on a board
@@ -65,7 +71,7 @@ int Delay(const std::string& checker, const std::string& simulator, int runs) {
 
 int Cpu(const std::string& checker, const std::string& simulator) {
     port_test::PortPair port;
-    port_test::Run run({checker, "--trace", port.Name()});
+    port_test::Run run({checker, "--trace", port.Name(), "--save-trace", KeptTrace()});
     if (!port.ok() || !port.WaitUntilRaw(10)) return 1;
     FILE* board = popen((simulator + " --clock real --debug-baud 115200 --sleep-tick 1ms 2>/dev/null").c_str(), "r");
     if (board == nullptr) return 1;
@@ -90,8 +96,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string mode = argv[3];
-    if (mode == "delay") return Delay(argv[1], argv[2], argc > 4 ? std::atoi(argv[4]) : 10);
-    if (mode == "cpu") return Cpu(argv[1], argv[2]);
+    if (mode == "delay" || mode == "cpu") {
+        const int code = mode == "delay" ? Delay(argv[1], argv[2], argc > 4 ? std::atoi(argv[4]) : 10)
+                                         : Cpu(argv[1], argv[2]);
+        std::remove(KeptTrace().c_str());
+        return code;
+    }
     std::fprintf(stderr, "live_port_measure: no mode '%s'\n", argv[3]);
     return 2;
 }

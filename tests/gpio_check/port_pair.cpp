@@ -56,15 +56,20 @@ void PortPair::Write(const std::string& bytes) const {
     }
 }
 
+long PortPair::Speed() const { return TerminalSpeed(port_); }
+
 void PortPair::HangUp() {
     if (board_ >= 0) close(board_);
     board_ = -1;
 }
 
-Run::Run(const std::vector<std::string>& arguments) {
+Run::Run(const std::vector<std::string>& arguments, const RunSetup& setup) {
     int out[2];
     int errPort = -1;
-    if (pipe2(out, O_CLOEXEC) != 0 || openpty(&errBoard_, &errPort, nullptr, nullptr, nullptr) != 0) return;
+    struct winsize size {};
+    size.ws_col = setup.columns;
+    size.ws_row = setup.columns != 0 ? 24 : 0;
+    if (pipe2(out, O_CLOEXEC) != 0 || openpty(&errBoard_, &errPort, nullptr, nullptr, &size) != 0) return;
     fcntl(errBoard_, F_SETFD, FD_CLOEXEC);
     std::vector<char*> argv;
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
@@ -73,8 +78,19 @@ Run::Run(const std::vector<std::string>& arguments) {
     if (pid_ == 0) {
         dup2(out[1], STDOUT_FILENO);
         dup2(errPort, STDERR_FILENO);
-        const int null = open("/dev/null", O_RDONLY);
-        dup2(null, STDIN_FILENO);
+        if (setup.terminal.empty()) {
+            dup2(open("/dev/null", O_RDONLY), STDIN_FILENO);
+        } else {
+            // A session leader opening a terminal without O_NOCTTY makes it its own.
+            setsid();
+            dup2(open(setup.terminal.c_str(), O_RDWR | (setup.controlling ? 0 : O_NOCTTY)), STDIN_FILENO);
+        }
+        if (setup.columnsVariable.empty()) {
+            unsetenv("COLUMNS");
+        } else {
+            setenv("COLUMNS", setup.columnsVariable.c_str(), 1);
+        }
+        if (!setup.directory.empty() && chdir(setup.directory.c_str()) != 0) _exit(126);
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -109,8 +125,10 @@ Run::~Run() {
     if (errBoard_ >= 0) close(errBoard_);
 }
 
-void Run::Interrupt() const {
-    if (pid_ > 0) kill(pid_, SIGINT);
+void Run::Interrupt() const { Signal(SIGINT); }
+
+void Run::Signal(int signalNumber) const {
+    if (pid_ > 0) kill(pid_, signalNumber);
 }
 
 bool Run::Running() const {

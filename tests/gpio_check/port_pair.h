@@ -36,6 +36,8 @@ public:
     void Write(const std::string& bytes) const;
     // The board side closed: the port hangs up.
     void HangUp();
+    // The port's speed as the kernel holds it, in Bd (a number, not a Bnnn code).
+    long Speed() const;
 
 private:
     int board_ = -1;
@@ -44,13 +46,24 @@ private:
     struct termios before_ {};
 };
 
+// How the program is started: by default standard input is /dev/null, it
+// has no controlling terminal of its own and COLUMNS is not set.
+struct RunSetup {
+    std::string terminal;           // standard input, in a session of its own
+    bool controlling = false;       // the terminal made that session's controlling terminal
+    unsigned short columns = 0;     // standard error's terminal's width (0: not known)
+    std::string columnsVariable;    // COLUMNS, or "" for none
+    std::string directory;          // the working directory, or "" for the test's
+};
+
 // The checker (or any program) running, standard output in a pipe and
 // standard error on a pseudo-terminal, both collected as they come.
 class Run {
 public:
-    explicit Run(const std::vector<std::string>& arguments);
+    explicit Run(const std::vector<std::string>& arguments, const RunSetup& setup = RunSetup());
     ~Run();
     void Interrupt() const;
+    void Signal(int signalNumber) const;
     // Not ended yet (the end is left to Wait).
     bool Running() const;
     // The exit code, or -1 when it did not end within `seconds` (it is then killed).
@@ -75,6 +88,9 @@ private:
 
 // The messages of a trace as the program printed them, each with its line end.
 std::vector<std::string> TracePieces(const std::string& trace);
+
+// The speed the kernel holds for a terminal, in Bd; -1 when it cannot be read.
+long TerminalSpeed(int fd);
 
 // Sleep, done in steps of at most 10 ms so that short ones are short.
 void Pause(double seconds);

@@ -331,6 +331,8 @@ TEST(RunProgressLine, PhaseStepAndFirstFault) {
         {"set up", run.substr(0, run.find("Writing")), "setting up", false},
         {"write step 37", atStep(37), "write phase: step 37 of 120", false},
         {"whole", run, "done: sample 600 of 600", true},
+        {"all samples, not yet closed", run.substr(0, run.find('\r', run.rfind("Read value")) + 2),
+         "closing: sample 600 of 600", false},
         {"opened late", run.substr(sample100), "done: sample 600 of 600", true},
         {"GPDR2 bit 16 not set", Replace(run, "GPDR2 changed from 0x00000000 to 0x00010000",
                                          "GPDR2 changed from 0x00000000 to 0x00000000"),
@@ -356,7 +358,7 @@ TEST(RunProgressLine, PhaseStepAndFirstFault) {
         EXPECT_EQ(progress.closed, c.closed);
     }
     // Cut to the terminal's width, whatever the fault's text.
-    const RunProgress faulty = FollowRun(SplitTraceMessages(cases[5].text), expected);
+    const RunProgress faulty = FollowRun(SplitTraceMessages(cases[6].text), expected);
     EXPECT_EQ(ProgressText(faulty, 1, 79).size(), 79u);
 }
 

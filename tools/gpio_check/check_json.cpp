@@ -98,6 +98,7 @@ std::string RenderJsonVerdict(const std::vector<JsonInput>& inputs, const std::v
         if (input.seconds >= 0) out += ", \"seconds\": " + Number(input.seconds);
         if (input.messages >= 0) out += ", \"messages\": " + std::to_string(input.messages);
         if (!input.end.empty()) out += ", \"end\": " + JsonString(input.end);
+        if (!input.kept.empty()) out += ", \"kept\": " + JsonString(input.kept);
         out += "}";
     }
     out += inputs.empty() ? "],\n" : "\n  ],\n";

@@ -25,6 +25,7 @@ struct JsonInput {
     double seconds = -1;        // a capture's length; a port's reading time; -1 none
     std::int64_t messages = -1; // a trace's messages of the program; -1 none
     std::string end;            // how a live reading ended, or ""
+    std::string kept;           // the file a live reading was kept in, or ""
 };
 
 std::string RenderJsonVerdict(const std::vector<JsonInput>& inputs, const std::vector<CheckResult>& checks,

@@ -71,19 +71,24 @@ bool ParseBaud(const std::string& text, unsigned& baud, std::string& error) {
     return true;
 }
 
-// 5, 5s, 0.5s or 500ms: more than nothing, at most an hour.
+// 5, 5s, 0.5s or 500ms: decimal digits and a unit, from 1 ms to an hour.
+// No exponent or hexadecimal: 1e-9 or 0x10 is a slip, not a time.
 bool ParseQuietTime(const std::string& text, double& seconds, std::string& error) {
-    const char* start = text.c_str();
-    char* end = nullptr;
-    const double value = std::strtod(start, &end);
-    const std::string unit = end != start ? std::string(end) : "?";
-    const double scale = unit.empty() || unit == "s" ? 1 : unit == "ms" ? 1e-3 : 0;
-    seconds = value * scale;
-    if (end == start || !std::isdigit(static_cast<unsigned char>(text[0])) || scale == 0 ||
-        !std::isfinite(seconds) || seconds <= 0 || seconds > 3600) {
+    const std::string::size_type unitAt = text.find_first_not_of("0123456789.");
+    const std::string number = text.substr(0, unitAt);
+    const std::string unit = unitAt == std::string::npos ? "" : text.substr(unitAt);
+    const bool wellFormed = !number.empty() && number.size() <= 16 &&
+                            std::isdigit(static_cast<unsigned char>(number.front())) &&
+                            std::isdigit(static_cast<unsigned char>(number.back())) &&
+                            std::count(number.begin(), number.end(), '.') <= 1 &&
+                            (unit.empty() || unit == "s" || unit == "ms");
+    const double milliseconds = wellFormed ? std::strtod(number.c_str(), nullptr) * (unit == "ms" ? 1 : 1000) : 0;
+    // A hair's room for 0.001s, which is not 1 ms exactly in binary.
+    if (!wellFormed || !(milliseconds >= 1 - 1e-9) || milliseconds > 3600e3 * (1 + 1e-12)) {
         error = "--quiet-after '" + text + "': expected a time from 1ms to 3600s, e.g. 5s or 500ms";
         return false;
     }
+    seconds = milliseconds / 1000;
     return true;
 }
 
@@ -100,13 +105,14 @@ ParsedCheckArguments ParseCheckArguments(const std::vector<std::string>& argumen
     app.add_option("--trace", options.tracePath)->check(notAnOption);
     app.add_option("--capture", options.capturePath)->check(notAnOption);
     app.add_option("--svg", options.svgPath)->check(notAnOption);
+    app.add_option("--save-trace", options.saveTracePath)->check(notAnOption);
     std::string baudText, quietText;
     app.add_option("--json", options.jsonPath)->check(CLI::Validator(
         [](const std::string& value) { return value == "-" ? std::string() : NotAnOption(value); }, "FILE"));
     app.add_option("--baud", baudText)->check(notAnOption);
     app.add_option("--quiet-after", quietText)->check(notAnOption);
     app.add_option("--channel", channelTexts)->check(notAnOption)->take_all()->expected(1);
-    for (const char* single : {"--trace", "--capture", "--svg", "--json", "--baud", "--quiet-after"}) {
+    for (const char* single : {"--trace", "--capture", "--svg", "--json", "--save-trace", "--baud", "--quiet-after"}) {
         const std::string option = single;
         const auto given = std::count_if(arguments.begin(), arguments.end(), [&](const std::string& a) {
             return a == option || a.compare(0, option.size() + 1, option + "=") == 0;
@@ -151,6 +157,10 @@ ParsedCheckArguments ParseCheckArguments(const std::vector<std::string>& argumen
         parsed.error = "nothing to check: give --trace FILE, --capture FILE or both";
         return parsed;
     }
+    if (!options.saveTracePath.empty() && options.tracePath.empty()) {
+        parsed.error = "--save-trace keeps a trace read from a port or a pipe: give --trace PORT";
+        return parsed;
+    }
     if (!channelTexts.empty() && options.capturePath.empty()) {
         parsed.error = "--channel maps channels of a capture: give --capture FILE";
         return parsed;
@@ -169,9 +179,18 @@ ParsedCheckArguments ParseCheckArguments(const std::vector<std::string>& argumen
             parsed.error = "--json " + options.jsonPath + " would overwrite an input";
             return parsed;
         }
+        if (!path->empty() && *path == options.saveTracePath) {
+            parsed.error = "--save-trace " + options.saveTracePath + " would overwrite an input";
+            return parsed;
+        }
     }
     if (!options.jsonPath.empty() && options.jsonPath == options.svgPath) {
         parsed.error = "--json and --svg are both " + options.svgPath;
+        return parsed;
+    }
+    if (!options.saveTracePath.empty() &&
+        (options.saveTracePath == options.svgPath || options.saveTracePath == options.jsonPath)) {
+        parsed.error = "--save-trace " + options.saveTracePath + " is another output too";
         return parsed;
     }
     parsed.ok = true;
@@ -184,7 +203,8 @@ std::string CheckUsageText() {
     and a logic-analyser capture
 
 SYNOPSIS
-    pxa-gpio-check [--trace FILE|PORT [--baud N] [--quiet-after TIME]]
+    pxa-gpio-check [--trace FILE|PORT [--baud N] [--quiet-after TIME]
+                   [--save-trace FILE]]
                    [--capture FILE] [--channel LINE=CHANNEL]...
                    [--channel LINE@INDEX]...
                    [--svg FILE] [--json FILE|-]
@@ -220,7 +240,14 @@ OPTIONS
         checker stops by itself at the run's closing message, when the port
         hangs up, or once the run has begun and nothing has come for
         --quiet-after; then it says how far the run got (exit 3). Start it,
-        then the program on the board.
+        then the program on the board. The bytes read are kept as they come
+        in pxa-gpio-check-trace-YYYYMMDD-HHMMSS.txt in the current directory
+        (or --save-trace FILE), so that no later failure loses the run; the
+        report's heading says where. Every input and output is checked
+        before the port is opened. The checker's own terminal (/dev/tty,
+        or standard input when it is a terminal) is refused, not made raw.
+        A port left raw by a checker killed with SIGKILL is put right with
+        'stty -F PORT sane'.
 
     --baud N
         The port's speed in Bd; 115200, the debug port's usual, if not given.
@@ -228,7 +255,12 @@ OPTIONS
     --quiet-after TIME
         How long the port may be silent once the run has begun: 5s if not
         given, ten times a healthy run's longest silence on a board (a write
-        step, 0.5 s). As 5, 5s, 0.5s or 500ms.
+        step, 0.5 s). From 1ms to 3600s, as 5, 5s, 0.5s or 500ms.
+
+    --save-trace FILE
+        Where a trace read from a port or a pipe is kept as it comes
+        (replaced if it exists). A port's is kept under the name above
+        without it; a pipe's only with it.
 
     --trace FILE
         The run's debug output as saved from the board's debug serial port or

@@ -15,6 +15,7 @@ struct CheckOptions {
     std::string capturePath;
     std::string svgPath;
     std::string jsonPath;      // "-": standard output, instead of the text report
+    std::string saveTracePath; // where a trace read from a port or pipe is kept; "" for the default
     unsigned baud = 0;         // 0: not given (a port is read at kDefaultBaud)
     double quietSeconds = 0;   // 0: not given (kDefaultQuietSeconds)
     ChannelMap channels;

@@ -30,6 +30,29 @@ constexpr auto kClockTick = std::chrono::seconds(1);
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
+// The bytes as they came, kept where nothing later can lose them.
+bool Keep(int fd, const char* bytes, std::size_t size, std::string& error) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t wrote = ::write(fd, bytes + done, size - done);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) {
+            error = wrote < 0 ? std::strerror(errno) : "nothing written";
+            return false;
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+    return true;
+}
+
+// The progress line ended on every way out of the reading.
+struct EndsProgress {
+    ProgressLine* line;
+    ~EndsProgress() {
+        if (line != nullptr) line->End();
+    }
+};
+
 int Milliseconds(Clock::duration d) {
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(d).count();
     return static_cast<int>(std::clamp<long long>(ms, 0, 1 << 30));
@@ -38,6 +61,8 @@ int Milliseconds(Clock::duration d) {
 }  // namespace
 
 bool ReadTraceLive(const LiveSource& source, LiveTrace& live, std::string& error, const TraceLimits& limits) {
+    const EndsProgress ending{source.progress};
+    int keepFd = source.keepFd;
     try {
         TraceReader reader(limits);
         const ExpectedRun expected = RunExpectedExercise(0);  // the base is not compared while following
@@ -119,6 +144,9 @@ bool ReadTraceLive(const LiveSource& source, LiveTrace& live, std::string& error
                 live.end = LiveEnd::EndOfInput;
                 break;
             }
+            if (keepFd >= 0 && !Keep(keepFd, block.data(), static_cast<std::size_t>(got), live.keepError)) {
+                keepFd = -1;  // the run goes on; the report says the kept copy is short
+            }
             if (!reader.Add(block.data(), static_cast<std::size_t>(got))) {
                 error = "'" + source.name + "' " + reader.Error();
                 return false;
@@ -135,7 +163,13 @@ bool ReadTraceLive(const LiveSource& source, LiveTrace& live, std::string& error
             }
         }
         const Clock::time_point ended = Clock::now();
+        if (unlooked) look(ended);
         live.seconds = begun ? Seconds(ended - started) : 0;
+        if (live.end == LiveEnd::HungUp && !begun) {
+            error = "'" + source.name + "' hung up before the run began: no message of the program came " +
+                    "(the board's cable or adapter, or the port's other side, went away)";
+            return false;
+        }
         if (!reader.Finish()) {
             error = "'" + source.name + "' " + reader.Error();
             return false;
@@ -143,7 +177,6 @@ bool ReadTraceLive(const LiveSource& source, LiveTrace& live, std::string& error
         live.trace = std::move(reader.Trace());
         progress = FollowRun(live.trace.messages, expected);
         show(ended);
-        if (source.progress != nullptr) source.progress->End();
         return true;
     } catch (const std::bad_alloc&) {
         error = "out of memory reading '" + source.name + "'";

@@ -24,6 +24,7 @@ struct LiveSource {
     bool port = false;         // a terminal: stops at the closing message or when quiet
     double quietSeconds = kDefaultQuietSeconds;
     ProgressLine* progress = nullptr;  // or none
+    int keepFd = -1;           // each byte read is written here as it comes, or -1
 };
 
 enum class LiveEnd {
@@ -37,10 +38,13 @@ struct LiveTrace {
     SavedTrace trace;
     LiveEnd end = LiveEnd::EndOfInput;
     double seconds = 0;  // from the first message to the end of reading
+    std::string keepError;  // why the bytes stopped being kept, or ""
 };
 
 // False with a message naming the source when it cannot be read, is
-// refused by the reader, or holds no message of the program.
+// refused by the reader, holds no message of the program, or is a port that
+// hung up before the run began. The progress line is ended either way, so
+// that a message after it starts a line of its own.
 bool ReadTraceLive(const LiveSource& source, LiveTrace& live, std::string& error,
                    const TraceLimits& limits = TraceLimits());
 

@@ -9,12 +9,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <ios>
 #include <iterator>
 #include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "capture_analysis.h"
@@ -28,7 +28,7 @@
 #include "live_trace.h"
 #include "output_file.h"
 #include "progress_line.h"
-#include "same_file.h"
+#include "run_paths.h"
 #include "serial_port.h"
 #include "shown_text.h"
 #include "trace_check.h"
@@ -99,10 +99,22 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // A serial port is opened and set up first: a path that is no port
-    // given --baud stops before any output file is made.
+    // Every input and output is looked at before a port is opened: a run
+    // read from the board cannot be read again.
     gpio_sim::RemoveTemporariesOnSignals();
     std::string traceKind = options.tracePath.empty() ? "" : InputKind(options.tracePath);
+    if (!options.saveTracePath.empty() && traceKind == "file") {
+        return Fail("--save-trace keeps a trace read from a port or a pipe; " + options.tracePath +
+                    " is a file already");
+    }
+    // A device may turn out a port: its trace is kept under the default name unless told where.
+    const bool keepByDefault = options.saveTracePath.empty() && traceKind == "device";
+    const std::string keptPath =
+        keepByDefault ? DefaultSavedTraceName(static_cast<long long>(std::time(nullptr)), 1) : options.saveTracePath;
+    if (!CheckRunPaths(options, keptPath, error, keepByDefault)) return Fail(error);
+
+    // The port set up next: a path that is no port given --baud stops
+    // before any output file is made.
     const unsigned baud = options.baud != 0 ? options.baud : kDefaultBaud;
     const bool portOptions = options.baud != 0 || options.quietSeconds != 0;
     SerialPort port;
@@ -117,26 +129,8 @@ int main(int argc, char** argv) {
     }
     if (!fromPort && !noTerminal) return Fail(error);
 
-    // No output replaces an input, or the other output, however the paths
-    // are spelled.
     const bool jsonToStandardOutput = options.jsonPath == "-";
     const std::string jsonPath = jsonToStandardOutput ? "" : options.jsonPath;
-    const std::pair<const std::string*, const char*> readInputs[] = {{&options.tracePath, "trace"},
-                                                                     {&options.capturePath, "capture"}};
-    for (const auto& [input, what] : readInputs) {
-        if (input->empty()) continue;
-        if (!options.svgPath.empty() && NameSameFile(options.svgPath, *input)) {
-            return Fail("--svg " + options.svgPath + " is the " + what +
-                        " it would be drawn from: give the picture a file of its own");
-        }
-        if (!jsonPath.empty() && NameSameFile(jsonPath, *input)) {
-            return Fail("--json " + jsonPath + " is the " + what +
-                        " it would be judged from: give the verdict a file of its own");
-        }
-    }
-    if (!jsonPath.empty() && !options.svgPath.empty() && NameSameFile(jsonPath, options.svgPath)) {
-        return Fail("--json " + jsonPath + " is the --svg picture too: give each a file of its own");
-    }
     // The output files are made now, so an unwritable one shows before the work.
     gpio_sim::OutputFile svg, json;
     if (!options.svgPath.empty() && !svg.Open(options.svgPath, error)) return Fail(error);
@@ -148,6 +142,17 @@ int main(int argc, char** argv) {
         return Fail("--json " + jsonPath + " is standard output, where the report goes (--json - writes the "
                     "verdict there instead of the report)");
     }
+    // A trace read as it comes is kept as it comes, so that nothing later
+    // (a capture that will not read, a signal) can lose the board's run.
+    std::string kept;
+    int keepFd = -1;
+    if (fromPort || (traceKind == "pipe" && !options.saveTracePath.empty())) {
+        keepFd = MakeSavedTrace(keptPath, keepByDefault, kept, error);
+        if (keepFd < 0) return Fail(error);
+        std::fprintf(stderr, "pxa-gpio-check: keeping the trace in %s as it comes\n",
+                     ShownText(kept, kShownNameBytes).c_str());
+    }
+    const std::string keptNote = kept.empty() ? "" : " (the trace read is kept in " + kept + ")";
 
     std::string heading = "pxa-gpio-check:";
     SavedTrace saved;
@@ -167,6 +172,7 @@ int main(int argc, char** argv) {
             source.port = fromPort;
             if (options.quietSeconds != 0) source.quietSeconds = options.quietSeconds;
             source.progress = progress.Enabled() ? &progress : nullptr;
+            source.keepFd = keepFd;
             // A pipe is opened here, once, as the saved-trace reader would.
             const int pipeFd = fromPort ? -1 : ::open(options.tracePath.c_str(), O_RDONLY | O_CLOEXEC);
             if (!fromPort && pipeFd < 0) {
@@ -177,11 +183,20 @@ int main(int argc, char** argv) {
             const bool read = ReadTraceLive(source, live, error);
             if (pipeFd >= 0) ::close(pipeFd);
             port.Close();
-            if (!read) return Fail(error);
+            if (keepFd >= 0 && ::close(keepFd) != 0 && live.keepError.empty()) live.keepError = std::strerror(errno);
+            if (!live.keepError.empty()) {
+                std::fprintf(stderr, "pxa-gpio-check: the trace kept in %s is short: %s\n",
+                             ShownText(kept, kShownNameBytes).c_str(), live.keepError.c_str());
+            }
+            if (!read) return Fail(error + keptNote);
             saved = std::move(live.trace);
             how = fromPort ? "serial port at " + std::to_string(baud) + " Bd, " +
                                  DescribeLiveEnd(live, source.quietSeconds) + ", "
                            : "";
+            if (!kept.empty()) {
+                how += "kept in " + ShownText(kept, kShownNameBytes) + (live.keepError.empty() ? "" : " (short)") + ", ";
+                input.kept = kept;
+            }
             if (fromPort) {
                 input.seconds = live.seconds;
                 input.end = DescribeLiveEnd(live, source.quietSeconds);
@@ -202,7 +217,7 @@ int main(int argc, char** argv) {
         input.name = options.capturePath;
         input.kind = InputKind(options.capturePath, &input.bytes);
         if (!ReadCaptureFile(options.capturePath, options.channels, capture, error)) {
-            Fail(error);
+            Fail(error + keptNote);
             // A channel to map is a matter of the command line, as with the other options.
             if (error.find("--channel") != std::string::npos) std::fprintf(stderr, "Try 'pxa-gpio-check --help'.\n");
             return kBadUse;
@@ -256,22 +271,35 @@ int main(int argc, char** argv) {
     }
 
     const int exitCode = ExitCodeFor(checks);
-    const std::string verdict = options.jsonPath.empty() ? "" : RenderJsonVerdict(inputs, checks, exitCode);
-    // A report that did not reach standard output fails the check: no
-    // verdict is given on it and no file published beside it.
-    std::fputs((jsonToStandardOutput ? verdict : RenderReport(heading, checks)).c_str(), stdout);
-    if (!gpio_sim::FlushStandardOutput(error)) return Fail(error);
-    // Every output file or none.
-    std::vector<gpio_sim::PendingOutput> outputs;
+    std::string svgContent;
     if (svg.IsOpen()) {
         const std::string title =
             std::string("verdict ") + StatusWord(OverallStatus(checks)) + ": " + OverallText(checks);
         const std::string subtitle = "captured: " + ShownText(options.capturePath, kShownNameBytes);
-        outputs.push_back({&svg, RenderCheckDiagram(capture, analysis, marks, subtitle,
-                                                    title.size() > 110 ? title.substr(0, 107) + "..." : title)});
+        svgContent = RenderCheckDiagram(capture, analysis, marks, subtitle,
+                                        title.size() > 110 ? title.substr(0, 107) + "..." : title);
     }
-    if (json.IsOpen()) outputs.push_back({&json, verdict});
-    if (!outputs.empty() && !gpio_sim::CommitAll(outputs, error)) return Fail(error);
+    if (jsonToStandardOutput) {
+        // The verdict last, so that its exit code is the one the process gives.
+        int code = exitCode;
+        std::string lost;
+        const bool pictureLost = svg.IsOpen() && !svg.Commit(svgContent, lost);
+        if (pictureLost) code = kBadUse;
+        std::fputs(RenderJsonVerdict(inputs, checks, code).c_str(), stdout);
+        if (!gpio_sim::FlushStandardOutput(error)) return Fail(error);
+        if (pictureLost) Fail(lost);
+        if (std::fclose(stdout) != 0) return Fail("cannot write standard output");
+        return code;
+    }
+    // A report that did not reach standard output fails the check: no
+    // verdict is given on it and no file published beside it.
+    std::fputs(RenderReport(heading, checks).c_str(), stdout);
+    if (!gpio_sim::FlushStandardOutput(error)) return Fail(error);
     if (std::fclose(stdout) != 0) return Fail("cannot write standard output");
+    // Every output file or none.
+    std::vector<gpio_sim::PendingOutput> outputs;
+    if (svg.IsOpen()) outputs.push_back({&svg, svgContent});
+    if (json.IsOpen()) outputs.push_back({&json, RenderJsonVerdict(inputs, checks, exitCode)});
+    if (!outputs.empty() && !gpio_sim::CommitAll(outputs, error)) return Fail(error);
     return exitCode;
 }

@@ -32,8 +32,9 @@ struct RunProgress {
 RunProgress FollowRun(const std::vector<TraceMessage>& messages, const ExpectedRun& expected);
 
 // One line: "write phase: step 37 of 120, 18.6 s; FAULT: ...", at most
-// `width` characters so that it overwrites itself on a terminal.
-std::string ProgressText(const RunProgress& progress, double secondsSinceStart, std::size_t width = 79);
+// `width` characters (the progress line fits it to its terminal).
+std::string ProgressText(const RunProgress& progress, double secondsSinceStart,
+                         std::size_t width = std::string::npos);
 
 }  // namespace gpio_check
 

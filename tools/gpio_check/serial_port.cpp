@@ -1,6 +1,7 @@
 #include "serial_port.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -72,6 +73,24 @@ void ChainSignals() {
     }
 }
 
+// The terminal someone types the checker's command on: its session's
+// controlling terminal (however named: /dev/tty, /dev/pts/3), or the one its
+// standard input, output or error is. Made raw, it would take their keys.
+bool IsOwnTerminal(int fd) {
+    const pid_t session = ::tcgetsid(fd);  // only for the caller's own controlling terminal
+    if (session >= 0 && session == ::getsid(0)) return true;
+    struct stat port {};
+    if (::fstat(fd, &port) != 0 || !S_ISCHR(port.st_mode)) return false;
+    for (int standard = STDIN_FILENO; standard <= STDERR_FILENO; ++standard) {
+        struct stat status {};
+        if (::isatty(standard) && ::fstat(standard, &status) == 0 && S_ISCHR(status.st_mode) &&
+            status.st_rdev == port.st_rdev) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 bool IsSupportedBaud(unsigned baud) {
@@ -101,6 +120,12 @@ bool SerialPort::Open(const std::string& path, unsigned baud, std::string& error
         if (noTerminal != nullptr) *noTerminal = why == ENOTTY;
         error = "'" + path + "' is no terminal: " + std::strerror(why) +
                 " (--baud and --quiet-after are for a serial port; a file or a pipe is read as it is)";
+        return false;
+    }
+    if (IsOwnTerminal(fd)) {
+        ::close(fd);
+        error = "'" + path + "' is this checker's own terminal, not the board's port: it is left as it is " +
+                "(give the board's serial port, e.g. /dev/ttyUSB0, or a saved trace)";
         return false;
     }
     struct termios raw = saved;
