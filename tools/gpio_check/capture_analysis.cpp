@@ -306,6 +306,7 @@ private:
         long bestScore = 0;
         double bestFirst = 0;
         bool placed = false;
+        std::vector<std::pair<double, long>> placings;
         const std::size_t anchors[] = {0, 1, edges_.size() - 1};
         for (std::size_t anchor : anchors) {
             if (anchor >= edges_.size()) continue;
@@ -319,12 +320,22 @@ private:
                 const long outside = static_cast<long>(
                     std::count_if(edges_.begin(), edges_.end(),
                                   [&](double e) { return e < first - slack || e > end + slack; }));
-                const long score = Score(levels, plan_) - 8 * outside;
+                const long score = Score(levels, plan_) - 8 * outside - 16 * QuietBoundaries(first, step);
+                placings.emplace_back(first, score);
                 if (!placed || score > bestScore) {
                     bestScore = score;
                     bestFirst = first;
                     placed = true;
                 }
+            }
+        }
+        // A capture that holds neither the phase's first steps nor its last
+        // fits as well a whole cycle of patterns earlier or later.
+        for (const auto& [first, score] : placings) {
+            if (score >= bestScore && std::fabs(first - bestFirst) > 0.5 * step) {
+                out_.stepsNumbered = false;
+                out_.otherFirstStepPs = first;
+                break;
             }
         }
         out_.firstStepPs = bestFirst;
@@ -333,6 +344,27 @@ private:
         FitLine(boundaries_, out_.firstStepPs, out_.stepPs);
         boundaries_ = Boundaries(edges_, out_.firstStepPs, out_.stepPs, count);
         return placed;
+    }
+
+    // Step boundaries a placing puts where neither line changes, before
+    // the first edge or after the last, at which the patterns change a
+    // line: steps the lines never showed, such as a write phase laid over
+    // the quiet read phase after it, whose levels happen to match.
+    long QuietBoundaries(double first, double step) const {
+        long quiet = 0;
+        const double firstEdge = edges_.front(), lastEdge = edges_.back();
+        for (std::size_t b = 1; b < plan_.patterns.size(); ++b) {
+            const double at = first + static_cast<double>(b) * step;
+            if (at < 0 || at > endPs_) continue;
+            if (at > firstEdge - 0.5 * step && at < lastEdge + 0.5 * step) continue;
+            for (int line = 0; line < kLineCount; ++line) {
+                if (Expected(plan_, line, b - 1) != Expected(plan_, line, b)) {
+                    ++quiet;
+                    break;
+                }
+            }
+        }
+        return quiet;
     }
 
     void NoWritePhase() {
@@ -417,6 +449,14 @@ private:
             result.details.push_back("the capture ends before the write phase does: " +
                                      StepRange(lastCaptured + 2, count) + " not in it");
         }
+        if (!out_.stepsNumbered) {
+            result.Raise(Status::Incomplete);
+            const long off = std::lround((out_.otherFirstStepPs - out_.firstStepPs) / out_.stepPs);
+            result.details.push_back("the capture holds neither the first steps of the write phase nor its last: "
+                                     "the steps seen fit as well " + std::to_string(std::labs(off)) +
+                                     " steps " + (off < 0 ? "earlier" : "later") +
+                                     ", so which steps they are is not known (numbered here by the first fit)");
+        }
         if (FindShort()) return;
         FindMissingSteps();
         std::array<std::vector<std::size_t>, kLineCount> wrong;
@@ -450,6 +490,7 @@ private:
             }
             result.summary = faults.empty() ? std::to_string(n) + " steps found, both lines follow the patterns"
                                             : faults;
+            if (!out_.stepsNumbered) result.summary += "; which steps they are is not known";
         }
     }
 
@@ -593,11 +634,20 @@ private:
 
     void MeasurePeriod() {
         CheckResult& result = out_.period;
+        // Each stretch between two step edges: its steps and their length.
+        struct Stretch {
+            std::size_t firstStep;  // 0-based
+            std::size_t steps;
+            double perStepPs;
+        };
+        std::vector<Stretch> stretches;
         std::vector<double> perStep;
         for (std::size_t i = 1; i < boundaries_.size(); ++i) {
             const Boundary& a = boundaries_[i - 1];
             const Boundary& b = boundaries_[i];
-            perStep.push_back((b.timePs - a.timePs) / static_cast<double>(b.step - a.step));
+            const std::size_t steps = b.step - a.step;
+            stretches.push_back({a.step, steps, (b.timePs - a.timePs) / static_cast<double>(steps)});
+            perStep.push_back(stretches.back().perStepPs);
         }
         const double nominal = static_cast<double>(plan_.stepPs);
         char tolerance[64];
@@ -616,8 +666,8 @@ private:
         result.summary = "median " + Milliseconds(median) + " (least " + Milliseconds(least) + ", greatest " +
                          Milliseconds(greatest) + ") from " + std::to_string(boundaries_.size()) +
                          " step edges, against " + tolerance;
-        const auto outside = [&](double value) { return std::fabs(value - nominal) > kPeriodTolerance * nominal; };
-        if (outside(median)) {
+        const double allowed = kPeriodTolerance * nominal;
+        if (std::fabs(median - nominal) > allowed) {
             result.Raise(Status::Fault);
             char text[160];
             std::snprintf(text, sizeof text,
@@ -625,10 +675,67 @@ private:
                           std::fabs(median - nominal) / nominal * 100, median > nominal ? "longer" : "less",
                           median > nominal ? "slow" : "fast");
             result.details.push_back(text);
-        } else if (outside(least) || outside(greatest)) {
+            return;
+        }
+        // The median is right. A sleep never ends early, so a short step is
+        // the timer's; a long one may be the scheduler's: the thread ready
+        // again but held off the processor (see kLatestStepPs).
+        std::vector<std::size_t> early, late;
+        double latest = 0;
+        for (std::size_t i = 0; i < stretches.size(); ++i) {
+            if (stretches[i].perStepPs < nominal - allowed) early.push_back(i);
+            if (stretches[i].perStepPs > nominal + allowed) {
+                late.push_back(i);
+                latest = std::max(latest, (stretches[i].perStepPs - median) * static_cast<double>(stretches[i].steps));
+            }
+        }
+        const auto stepsOf = [&](const std::vector<std::size_t>& which) {
+            std::string text;
+            for (std::size_t i = 0; i < which.size(); ++i) {
+                const Stretch& stretch = stretches[which[i]];
+                if (i == kShownSteps) {
+                    text += ", ...";
+                    break;
+                }
+                const double length = stretch.perStepPs * static_cast<double>(stretch.steps);
+                text += std::string(i > 0 ? ", " : "") + "step " + std::to_string(stretch.firstStep + 1) +
+                        (stretch.steps > 1 ? " to " + std::to_string(stretch.firstStep + stretch.steps) : "") +
+                        " (" + Milliseconds(length) + ")";
+            }
+            return text;
+        };
+        for (std::size_t i : late) {
+            const Stretch& stretch = stretches[i];
+            for (int line = 0; line < kLineCount; ++line) {
+                Mark(line, StepStart(stretch.firstStep),
+                     StepStart(stretch.firstStep) + stretch.perStepPs * static_cast<double>(stretch.steps),
+                     "late step " + std::to_string(stretch.firstStep + 1));
+            }
+        }
+        if (!early.empty()) {
             result.Raise(Status::Fault);
-            result.details.push_back("some steps fall outside " + std::string(tolerance) +
-                                     ": the step timing is uneven");
+            result.details.push_back(std::to_string(early.size()) + " step(s) shorter than " + tolerance +
+                                     ", which a sleep never is: the board's timer ends them early: " +
+                                     stepsOf(early));
+        }
+        if (late.empty()) return;
+        const bool scheduler = late.size() <= static_cast<std::size_t>(kMostLateShare * static_cast<double>(stretches.size())) &&
+                               latest <= kLatestStepPs;
+        const std::string lateText = std::to_string(late.size()) + " step(s) late: " + stepsOf(late);
+        result.summary += "; " + lateText;
+        if (scheduler) {
+            result.Raise(Status::Info);
+            result.details.push_back(lateText + "; the median is right and each is at most " +
+                                     Milliseconds(kLatestStepPs) + " late, in few steps: the program's thread held "
+                                     "off the processor after its sleep, as a loaded Windows CE scheduler does, "
+                                     "not a fault of the lines or the clock");
+        } else {
+            result.Raise(Status::Fault);
+            result.details.push_back(lateText + "; the median is right, but " +
+                                     (latest > kLatestStepPs ? "a step is " + Milliseconds(latest) + " late"
+                                                             : std::to_string(late.size()) + " steps are late") +
+                                     ", more than a loaded scheduler holds the program's thread back: the step "
+                                     "timing is uneven (a timer that stalls, or a thread that keeps the processor)");
         }
     }
 
