@@ -320,7 +320,7 @@ private:
                 const long outside = static_cast<long>(
                     std::count_if(edges_.begin(), edges_.end(),
                                   [&](double e) { return e < first - slack || e > end + slack; }));
-                const long score = Score(levels, plan_) - 8 * outside - 16 * QuietBoundaries(first, step);
+                const long score = Score(levels, plan_) - 8 * outside - 24 * QuietBoundaries(first, step);
                 placings.emplace_back(first, score);
                 if (!placed || score > bestScore) {
                     bestScore = score;
@@ -346,21 +346,24 @@ private:
         return placed;
     }
 
-    // Step boundaries a placing puts where neither line changes, before
-    // the first edge or after the last, at which the patterns change a
-    // line: steps the lines never showed, such as a write phase laid over
-    // the quiet read phase after it, whose levels happen to match.
+    // Step boundaries a placing puts after the last edge, at which the
+    // patterns change a line that changes elsewhere: steps the lines never
+    // showed, a write phase laid over the quiet read phase after it, whose
+    // levels may match the last steps' (inputs pulled high or low). Counted
+    // a line at a time; a line that never changes (stuck) tells nothing.
+    // Before the first edge the lines of a board shorted or stuck keep
+    // their level over the first boundaries: a capture that holds the
+    // phase's start but not its end may stay unnumbered.
     long QuietBoundaries(double first, double step) const {
         long quiet = 0;
-        const double firstEdge = edges_.front(), lastEdge = edges_.back();
+        const double lastEdge = edges_.back();
         for (std::size_t b = 1; b < plan_.patterns.size(); ++b) {
             const double at = first + static_cast<double>(b) * step;
-            if (at < 0 || at > endPs_) continue;
-            if (at > firstEdge - 0.5 * step && at < lastEdge + 0.5 * step) continue;
+            if (at > endPs_ - 0.5 * step || at < lastEdge + 0.5 * step) continue;
             for (int line = 0; line < kLineCount; ++line) {
-                if (Expected(plan_, line, b - 1) != Expected(plan_, line, b)) {
+                if (clean_[static_cast<std::size_t>(line)].size() > 1 &&
+                    Expected(plan_, line, b - 1) != Expected(plan_, line, b)) {
                     ++quiet;
-                    break;
                 }
             }
         }
