@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <iterator>
+#include <queue>
 
 #include "trace_check.h"
 
@@ -76,20 +77,43 @@ Segments ToSegments(const CapturedLine& line, double endPs) {
     return segments;
 }
 
-// Pulses shorter than `shortestPs` folded into the level around them.
-Segments WithoutGlitches(const Segments& segments, double shortestPs) {
+// Pulses shorter than `shortestPs` folded into the level around them, the
+// shortest first: a pulse soon after a step's edge leaves the edge where
+// it is, rather than taking the stretch between them for a pulse too.
+// `removed` gets each pulse folded in.
+Segments WithoutGlitches(const Segments& segments, double shortestPs, Segments* removed = nullptr) {
+    const std::size_t n = segments.size();
+    Segments merged = segments;
+    std::vector<std::size_t> prev(n), next(n);
+    std::vector<bool> gone(n, false);
+    for (std::size_t i = 0; i < n; ++i) {
+        prev[i] = i - 1;  // wraps for the first: never a pulse
+        next[i] = i + 1;
+    }
+    using Entry = std::pair<double, std::size_t>;
+    std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> shortest;
+    for (std::size_t i = 1; i + 1 < n; ++i) shortest.push({merged[i].end - merged[i].start, i});
+    while (!shortest.empty()) {
+        const auto [length, i] = shortest.top();
+        shortest.pop();
+        if (gone[i] || length != merged[i].end - merged[i].start || length >= shortestPs) continue;
+        if (prev[i] >= n || next[i] >= n) continue;
+        const std::size_t before = prev[i], after = next[i];
+        if (merged[before].level != merged[after].level) continue;
+        if (removed != nullptr) removed->push_back(merged[i]);
+        // The pulse and the stretch after it join the one before.
+        merged[before].end = merged[after].end;
+        gone[i] = gone[after] = true;
+        next[before] = next[after];
+        if (next[after] < n) prev[next[after]] = before;
+        if (prev[before] < n && next[before] < n) shortest.push({merged[before].end - merged[before].start, before});
+    }
     Segments clean;
-    for (std::size_t i = 0; i < segments.size(); ++i) {
-        const Segment& s = segments[i];
-        const bool glitch = s.end - s.start < shortestPs && !clean.empty() && i + 1 < segments.size() &&
-                            clean.back().level == segments[i + 1].level;
-        if (glitch) continue;
-        if (!clean.empty() && clean.back().level == s.level) {
-            clean.back().end = s.end;
-        } else {
-            if (!clean.empty()) clean.back().end = s.start;
-            clean.push_back(s);
-        }
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!gone[i]) clean.push_back(merged[i]);
+    }
+    if (removed != nullptr) {
+        std::sort(removed->begin(), removed->end(), [](const Segment& x, const Segment& y) { return x.start < y.start; });
     }
     return clean;
 }
@@ -124,14 +148,17 @@ struct StepLevels {
     std::size_t capturedCount = 0;
 };
 
-StepLevels LevelsOfSteps(const std::array<Segments, kLineCount>& lines, double endPs, double firstPs,
-                         double stepPs, std::size_t steps) {
+// `starts` holds where each step starts and, last, where the last one ends.
+StepLevels LevelsOfSteps(const std::array<Segments, kLineCount>& lines, double endPs,
+                         const std::vector<double>& starts) {
     StepLevels result;
+    const std::size_t steps = starts.size() - 1;
     result.captured.assign(steps, false);
     for (auto& level : result.level) level.assign(steps, Level::Unknown);
     for (std::size_t s = 0; s < steps; ++s) {
-        const double from = firstPs + (static_cast<double>(s) + kStepMargin) * stepPs;
-        const double to = firstPs + (static_cast<double>(s) + 1 - kStepMargin) * stepPs;
+        const double length = starts[s + 1] - starts[s];
+        const double from = starts[s] + kStepMargin * length;
+        const double to = starts[s + 1] - kStepMargin * length;
         if (from < 0 || to > endPs) continue;
         result.captured[s] = true;
         ++result.capturedCount;
@@ -140,6 +167,17 @@ StepLevels LevelsOfSteps(const std::array<Segments, kLineCount>& lines, double e
         }
     }
     return result;
+}
+
+std::vector<double> EvenStarts(double firstPs, double stepPs, std::size_t steps) {
+    std::vector<double> starts;
+    for (std::size_t s = 0; s <= steps; ++s) starts.push_back(firstPs + static_cast<double>(s) * stepPs);
+    return starts;
+}
+
+StepLevels LevelsOfSteps(const std::array<Segments, kLineCount>& lines, double endPs, double firstPs,
+                         double stepPs, std::size_t steps) {
+    return LevelsOfSteps(lines, endPs, EvenStarts(firstPs, stepPs, steps));
 }
 
 // How a line's levels relate to the patterns, in the order preferred on a tie.
@@ -198,18 +236,50 @@ struct Boundary {
     double timePs;
 };
 
+// An edge counts as a step's when it lies within this share of a step of
+// where the edges before it put that step: a late step delays all after it
+// (each sleep starts when the step before it ends), and the edges are
+// followed across up to this much delay.
+constexpr double kBoundaryWindow = 0.45;
+
 std::vector<Boundary> Boundaries(const std::vector<double>& edges, double firstPs, double stepPs,
                                  std::size_t steps) {
     std::vector<Boundary> boundaries;
+    double offset = 0;  // the delay the edges so far show against the placing
     for (double edge : edges) {
-        const double position = (edge - firstPs) / stepPs;
+        const double position = (edge - firstPs - offset) / stepPs;
         const long step = std::lround(position);
         if (step < 1 || static_cast<std::size_t>(step) >= steps) continue;
-        if (std::fabs(position - static_cast<double>(step)) > 0.2) continue;
-        if (!boundaries.empty() && boundaries.back().step == static_cast<std::size_t>(step)) continue;
+        const double off = position - static_cast<double>(step);
+        if (std::fabs(off) > (boundaries.empty() ? 0.2 : kBoundaryWindow)) continue;
+        if (!boundaries.empty() && boundaries.back().step >= static_cast<std::size_t>(step)) continue;
         boundaries.push_back({static_cast<std::size_t>(step), edge});
+        offset += off * stepPs;
     }
     return boundaries;
+}
+
+// Where each step starts, and the last ends: at its edge where one was
+// seen, else on from the nearest step edge before it (or back from the one
+// after it) at the step length found.
+std::vector<double> StepStarts(const std::vector<Boundary>& boundaries, double firstPs, double stepPs,
+                               std::size_t steps) {
+    std::vector<double> starts = EvenStarts(firstPs, stepPs, steps);
+    if (boundaries.empty()) return starts;
+    std::size_t next = 0;
+    for (std::size_t s = 0; s <= steps; ++s) {
+        while (next < boundaries.size() && boundaries[next].step < s) ++next;
+        if (next < boundaries.size() && boundaries[next].step == s) {
+            starts[s] = boundaries[next].timePs;
+        } else if (next > 0) {
+            const Boundary& before = boundaries[next - 1];
+            starts[s] = before.timePs + static_cast<double>(s - before.step) * stepPs;
+        } else {
+            const Boundary& after = boundaries[next];
+            starts[s] = after.timePs - static_cast<double>(after.step - s) * stepPs;
+        }
+    }
+    return starts;
 }
 
 void FitLine(const std::vector<Boundary>& boundaries, double& firstPs, double& stepPs) {
@@ -259,7 +329,7 @@ public:
     void Run() {
         const double nominal = static_cast<double>(plan_.stepPs);
         for (std::size_t line = 0; line < raw_.size(); ++line) {
-            clean_[line] = WithoutGlitches(raw_[line], kGlitchFraction * nominal);
+            clean_[line] = WithoutGlitches(raw_[line], kGlitchFraction * nominal, &pulses_[line]);
         }
         if (!PlaceSteps()) {
             NoWritePhase();
@@ -267,8 +337,9 @@ public:
         }
         out_.writePhaseFound = true;
         gridStartPs_ = out_.firstStepPs;
-        steps_ = LevelsOfSteps(clean_, endPs_, out_.firstStepPs, out_.stepPs, plan_.patterns.size());
-        out_.writeEndPs = out_.firstStepPs + static_cast<double>(plan_.patterns.size()) * out_.stepPs;
+        starts_ = StepStarts(boundaries_, out_.firstStepPs, out_.stepPs, plan_.patterns.size());
+        steps_ = LevelsOfSteps(clean_, endPs_, starts_);
+        out_.writeEndPs = starts_.back();
         JudgeLines();
         MeasurePeriod();
         FindWriteEnd();
@@ -410,7 +481,9 @@ private:
     }
 
     // Where placed step `step` starts.
-    double StepStart(std::size_t step) const { return gridStartPs_ + static_cast<double>(step) * out_.stepPs; }
+    double StepStart(std::size_t step) const {
+        return step < starts_.size() ? starts_[step] : gridStartPs_ + static_cast<double>(step) * out_.stepPs;
+    }
 
     // Where the board skipped steps: placed step s shows planned step
     // s + before up to `from`, s + after from there on.
@@ -769,7 +842,9 @@ private:
         double latest = predicted + kPeriodTolerance * out_.stepPs;
         if (!boundaries_.empty()) {
             const Boundary& last = boundaries_.back();
-            const double steps = std::round((predicted - gridStartPs_) / out_.stepPs) - static_cast<double>(last.step);
+            // Placed steps from the last edge to the end, a skip of steps counted in.
+            const double steps = static_cast<double>(plan_.patterns.size()) - static_cast<double>(out_.missingSteps) -
+                                 static_cast<double>(skip_.before) - static_cast<double>(last.step);
             if (steps >= 0 && out_.leastStepPs > 0) {
                 earliest = last.timePs + steps * out_.leastStepPs;
                 latest = last.timePs + steps * out_.greatestStepPs;
@@ -781,15 +856,13 @@ private:
 
     void FindGlitches() {
         CheckResult& result = out_.glitches;
-        const double shortest = kGlitchFraction * out_.stepPs;
+        const double shortest = kGlitchFraction * static_cast<double>(plan_.stepPs);
         const double from = std::max(0.0, out_.firstStepPs), to = out_.writeEndPs;
         std::size_t total = 0;
         for (int line = 0; line < kLineCount; ++line) {
-            const Segments& segments = raw_[static_cast<std::size_t>(line)];
             std::vector<double> times;
-            for (std::size_t i = 1; i + 1 < segments.size(); ++i) {
-                const Segment& s = segments[i];
-                if (s.end - s.start >= shortest || s.start < from || s.end > to) continue;
+            for (const Segment& s : pulses_[static_cast<std::size_t>(line)]) {
+                if (s.start < from || s.end > to) continue;
                 times.push_back(s.start);
                 Mark(line, s.start - 0.02 * out_.stepPs, s.end + 0.02 * out_.stepPs, "glitch");
             }
@@ -860,6 +933,8 @@ private:
     StepLevels steps_;
     Skip skip_;
     double gridStartPs_ = 0;
+    std::vector<double> starts_;
+    std::array<Segments, kLineCount> pulses_;  // folded out of clean_
 };
 
 }  // namespace
