@@ -432,6 +432,25 @@ TEST(CrossCheck, ASampleThatReadsOtherThanItsPinIsAFault) {
         EXPECT_EQ(cross.result.lineNotes[0].status, c.gpio33) << cross.result.lineNotes[0].text << "\n" << details;
         EXPECT_EQ(cross.result.lineNotes[1].status, c.gpio80) << cross.result.lineNotes[1].text << "\n" << details;
     }
+    // The inverted input reads the opposite of its pin in every sample: the
+    // note counts them all and the marks cover the read phase (it said 199
+    // of 200, the marks over its first 2 s, the rest taken as past the end).
+    {
+        const auto messages = SplitTraceMessages(inverted.trace);
+        const TraceCheck trace = CheckTrace(messages, Expected());
+        const CaptureAnalysis analysis = AnalyseCapture(inverted.capture, plan);
+        const CrossCheck cross = CheckTraceAgainstCapture(trace, inverted.capture, analysis, plan);
+        ASSERT_EQ(cross.result.lineNotes.size(), 2u);
+        EXPECT_NE(cross.result.lineNotes[1].text.find("in 600 of 600 samples"), std::string::npos)
+            << cross.result.lineNotes[1].text;
+        double markedPs = 0;
+        for (const FaultMark& mark : cross.marks) {
+            EXPECT_EQ(mark.line, 1);
+            EXPECT_GE(mark.startPs, 59.9 * kPsPerSecond);
+            markedPs += mark.endPs - mark.startPs;
+        }
+        EXPECT_GT(markedPs, 5.9 * kPsPerSecond);
+    }
 }
 
 
@@ -555,6 +574,14 @@ TEST(CrossCheck, ARealBoardsTimingIsNoFault) {
         // A capture that holds every sample says none falls past its end.
         if (boards[b].endUs == 0) {
             EXPECT_EQ(findings.find("past the end"), std::string::npos) << findings;
+        }
+        // The lines count what the check counts: no "all 600 compared"
+        // beside samples that come after the capture's end.
+        if (findings.find("samples come after the end of the capture") != std::string::npos) {
+            for (const LineNote& note : cross.result.lineNotes) {
+                EXPECT_EQ(note.text.find("all 600 samples compared"), std::string::npos) << note.text;
+                EXPECT_NE(note.text.find("come after the capture's end"), std::string::npos) << note.text;
+            }
         }
     }
     // Times from sample numbers at the period the capture shows (sample

@@ -310,24 +310,31 @@ TraceCheck CheckTrace(const SavedTrace& saved, const ExpectedRun& expected) {
     for (std::size_t i = 1; i < whole.size(); ++i) {
         if (whole[i]->kind == MessageKind::RoutineStart) starts.push_back(i);
     }
-    std::size_t judgedFrom = 0;
     std::vector<const TraceMessage*> trace = whole;
+    std::size_t judgedFrom = 0;
     Alignment at;
-    for (auto it = starts.rbegin(); it != starts.rend(); ++it) {
-        std::vector<const TraceMessage*> run(whole.begin() + static_cast<long>(*it), whole.end());
-        const auto end = std::find_if(run.begin() + 1, run.end(),
-                                      [](const TraceMessage* m) { return m->kind == MessageKind::RoutineStart; });
-        run.erase(end, run.end());
-        const Alignment runAt = Align(run, expected);
-        const bool runWhole = runAt.start == 0 && runAt.matched == run.size() && run.size() == expected.messages.size();
-        if (runWhole || judgedFrom == 0) {
-            judgedFrom = *it;
-            trace = run;
-            at = runAt;
+    if (starts.empty()) {
+        at = Align(trace, expected);
+    } else {
+        std::vector<std::size_t> runStarts = starts;
+        runStarts.insert(runStarts.begin(), 0);
+        bool chosen = false;
+        for (std::size_t r = runStarts.size(); r-- > 0;) {
+            const std::size_t end = r + 1 < runStarts.size() ? runStarts[r + 1] : whole.size();
+            std::vector<const TraceMessage*> run(whole.begin() + static_cast<long>(runStarts[r]),
+                                                 whole.begin() + static_cast<long>(end));
+            const Alignment runAt = Align(run, expected);
+            const bool runWhole =
+                runAt.start == 0 && runAt.matched == run.size() && run.size() == expected.messages.size();
+            if (runWhole || !chosen) {
+                judgedFrom = runStarts[r];
+                trace = std::move(run);
+                at = runAt;
+                chosen = true;
+            }
+            if (runWhole) break;
         }
-        if (runWhole) break;
     }
-    if (judgedFrom == 0) at = Align(trace, expected);
     CheckOrder(trace, unrecognised, saved.damaged, at, expected, check);
     if (!starts.empty()) {
         std::string restarts;
