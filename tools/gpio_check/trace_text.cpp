@@ -22,16 +22,6 @@ std::size_t MarkLength(const std::string& bytes, TextEncoding encoding) {
     return StartsWith(bytes, "\xEF\xBB\xBF", 3) ? 3 : 0;
 }
 
-// How well `bytes` read as text in `encoding`: the program's messages
-// first, then printable characters against control characters and damage.
-struct Reading {
-    std::size_t messages = 0;
-    long text = 0;
-    bool operator>(const Reading& other) const {
-        return messages != other.messages ? messages > other.messages : text > other.text;
-    }
-};
-
 }  // namespace
 
 TextEncoding DetectEncoding(const std::string& bytes) {
@@ -40,27 +30,30 @@ TextEncoding DetectEncoding(const std::string& bytes) {
     // whatever the first bytes are.
     const std::string head = bytes.substr(0, kEncodingSniffBytes);
     TextEncoding best = TextEncoding::Utf8;
-    Reading bestReading;
-    bool first = true;
+    std::size_t bestMessages = 0;
     for (const TextEncoding encoding : {TextEncoding::Utf8, TextEncoding::Utf16Le, TextEncoding::Utf16Be}) {
         TraceDecoder decoder(encoding);
         std::string text;
         const std::size_t mark = MarkLength(head, encoding);
         decoder.Add(head.data() + mark, head.size() - mark, text);
         decoder.Finish(text);
-        Reading reading;
-        for (char c : text) {
-            const bool printable = (c >= 0x20 && c < 0x7F) || c == '\r' || c == '\n' || c == '\t';
-            reading.text += printable ? 1 : -1;
-        }
-        reading.messages = SplitTraceMessages(text).size();
-        if (first || reading > bestReading) {
+        const std::size_t messages = SplitTraceMessages(text).size();
+        if (messages > bestMessages) {
             best = encoding;
-            bestReading = reading;
-            first = false;
+            bestMessages = messages;
         }
     }
-    return best;
+    if (bestMessages > 0) return best;
+    // No message yet: ASCII as UTF-16 has a zero in every other byte, odd
+    // places for little-endian, even places for big-endian. Text has no
+    // zero bytes.
+    std::size_t zeroEven = 0, zeroOdd = 0;
+    for (std::size_t i = 0; i < head.size(); ++i) {
+        if (head[i] == '\0') ++(i % 2 == 0 ? zeroEven : zeroOdd);
+    }
+    if (zeroOdd > head.size() / 4 && zeroOdd > 2 * zeroEven) return TextEncoding::Utf16Le;
+    if (zeroEven > head.size() / 4 && zeroEven > 2 * zeroOdd) return TextEncoding::Utf16Be;
+    return TextEncoding::Utf8;
 }
 
 TraceDecoder::TraceDecoder(TextEncoding encoding) : known_(true), encoding_(encoding) {}

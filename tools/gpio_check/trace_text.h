@@ -18,8 +18,8 @@ enum class TextEncoding { Utf8, Utf16Le, Utf16Be };
 constexpr std::size_t kEncodingSniffBytes = 4096;
 
 // The encoding in which the first kEncodingSniffBytes hold the most of the
-// program's messages, else the most text: a byte-order mark alone decides
-// nothing, as line noise can make one.
+// program's messages, else by where the zero bytes fall in them: a
+// byte-order mark alone decides nothing, as line noise can make one.
 TextEncoding DetectEncoding(const std::string& bytes);
 
 // What a character outside ASCII becomes: no message of the program holds
