@@ -338,8 +338,9 @@ TEST(CaptureDiagnosis, EachBoardFaultIsNamed) {
 // A board with a real one's timing whose program's thread wakes late from
 // some sleeps: each late step delays the rest. A few, each at most
 // kLatestStepPs late, on a right median are the scheduler's, named with
-// their step numbers and marked; more, or later, are a fault; so are steps
-// shorter than asked, which no sleep is.
+// their step numbers and marked; in more steps they leave the timer
+// unjudged; a later one is a fault, and so is a step shorter than asked,
+// which no sleep is.
 TEST(CaptureDiagnosis, LateStepsOnARightMedianAreTheSchedulersUpToALimit) {
     const WritePlan plan = PlanFromRun(Expected());
     const Capture board = RunBoard([](SimulatedBoard& b) {
@@ -373,7 +374,8 @@ TEST(CaptureDiagnosis, LateStepsOnARightMedianAreTheSchedulersUpToALimit) {
          "late step 42"},
         {"step 42 late by 210 ms", Delayed(board, step42, 210 * ms), Status::Fault,
          "a step is 210.000 ms late, more than a loaded scheduler holds the program's thread back", "late step 42"},
-        {"13 steps late by 30 ms", manyLate, Status::Fault, "13 steps are late", "late step 10"},
+        // As loaded as that, the timer cannot be judged: neither a pass nor a fault.
+        {"13 steps late by 30 ms", manyLate, Status::NotSeen, "but 13 of 118 steps are", "late step 10"},
         {"step 42 ends 20 ms early", shortStep, Status::Fault, "1 step(s) shorter than 500.000 ms +/- 2 %", ""},
     };
     for (const auto& c : cases) {

@@ -18,11 +18,12 @@ namespace gpio_check {
 
 // A step period within this fraction of the program's is on time.
 constexpr double kPeriodTolerance = 0.02;
-// A step longer than that is late. A few late steps, each at most this
-// late, in at most this share of the steps, are the scheduler's: on
-// Windows CE 4.x a thread whose sleep has ended waits for the processor
-// while threads of higher priority run, and while one of its own priority
-// finishes its quantum (100 ms by default); two quanta are allowed.
+// A step longer than that is late. Late steps each at most this late are
+// the scheduler's: on Windows CE 4.x a thread whose sleep has ended waits
+// for the processor while threads of higher priority run, and while one of
+// its own priority finishes its quantum (100 ms by default); two quanta
+// are allowed. In more than this share of the steps they leave the timer
+// unjudged.
 constexpr double kLatestStepPs = 200e9;
 constexpr double kMostLateShare = 0.1;
 // A pulse shorter than this fraction of a step is a glitch.
