@@ -351,6 +351,11 @@ TEST(CaptureDiagnosis, LateStepsOnARightMedianAreTheSchedulersUpToALimit) {
     const std::uint64_t step42 = 20700000 * kPsPerUs, ms = 1000000000;
     Capture manyLate = board;
     for (std::uint64_t s = 0; s < 13; ++s) manyLate = Delayed(manyLate, (5000 + 4000 * s) * ms, 30 * ms);
+    // Every third step 30 ms late: 1.1 s behind by the end, more than two
+    // steps, which a placing on even steps laid one step off ("3 step(s)
+    // missing: after step 1").
+    Capture thirdLate = board;
+    for (std::uint64_t s = 0; s < 37; ++s) thirdLate = Delayed(thirdLate, (5000 + 1500 * s) * ms, 30 * ms);
     Capture shortStep = board;  // step 42 ends 20 ms early
     for (CapturedLine* line : {&shortStep.gpio33, &shortStep.gpio80}) {
         for (LevelChange& change : line->changes) {
@@ -376,6 +381,7 @@ TEST(CaptureDiagnosis, LateStepsOnARightMedianAreTheSchedulersUpToALimit) {
          "a step is 210.000 ms late, more than a loaded scheduler holds the program's thread back", "late step 42"},
         // As loaded as that, the timer cannot be judged: neither a pass nor a fault.
         {"13 steps late by 30 ms", manyLate, Status::NotSeen, "but 13 of 118 steps are", "late step 10"},
+        {"every third step late by 30 ms", thirdLate, Status::NotSeen, "but 37 of 118 steps are", "late step 10"},
         {"step 42 ends 20 ms early", shortStep, Status::Fault, "1 step(s) shorter than 500.000 ms +/- 2 %", ""},
     };
     for (const auto& c : cases) {

@@ -175,11 +175,6 @@ std::vector<double> EvenStarts(double firstPs, double stepPs, std::size_t steps)
     return starts;
 }
 
-StepLevels LevelsOfSteps(const std::array<Segments, kLineCount>& lines, double endPs, double firstPs,
-                         double stepPs, std::size_t steps) {
-    return LevelsOfSteps(lines, endPs, EvenStarts(firstPs, stepPs, steps));
-}
-
 // How a line's levels relate to the patterns, in the order preferred on a tie.
 enum Reading { kFollows, kOtherLine, kInverted, kReadingCount };
 
@@ -383,15 +378,17 @@ private:
             if (anchor >= edges_.size()) continue;
             for (std::size_t k = 0; k <= count; ++k) {
                 const double first = edges_[anchor] - static_cast<double>(k) * step;
-                const StepLevels levels = LevelsOfSteps(clean_, endPs_, first, step, count);
+                // The edges followed from there, across late steps.
+                const std::vector<double> starts = StepStarts(Boundaries(edges_, first, step, count), first, step, count);
+                const StepLevels levels = LevelsOfSteps(clean_, endPs_, starts);
                 if (levels.capturedCount == 0) continue;
                 // Steps seen outside the phase are steps it fails to explain.
                 const double slack = 0.25 * step;
-                const double end = first + static_cast<double>(count) * step;
+                const double begin = starts.front(), end = starts.back();
                 const long outside = static_cast<long>(
                     std::count_if(edges_.begin(), edges_.end(),
-                                  [&](double e) { return e < first - slack || e > end + slack; }));
-                const long score = Score(levels, plan_) - 8 * outside - 24 * QuietBoundaries(first, step);
+                                  [&](double e) { return e < begin - slack || e > end + slack; }));
+                const long score = Score(levels, plan_) - 8 * outside - 24 * QuietBoundaries(starts, step);
                 placings.emplace_back(first, score);
                 if (!placed || score > bestScore) {
                     bestScore = score;
@@ -425,11 +422,11 @@ private:
     // Before the first edge the lines of a board shorted or stuck keep
     // their level over the first boundaries: a capture that holds the
     // phase's start but not its end may stay unnumbered.
-    long QuietBoundaries(double first, double step) const {
+    long QuietBoundaries(const std::vector<double>& starts, double step) const {
         long quiet = 0;
         const double lastEdge = edges_.back();
         for (std::size_t b = 1; b < plan_.patterns.size(); ++b) {
-            const double at = first + static_cast<double>(b) * step;
+            const double at = starts[b];
             if (at > endPs_ - 0.5 * step || at < lastEdge + 0.5 * step) continue;
             for (int line = 0; line < kLineCount; ++line) {
                 if (clean_[static_cast<std::size_t>(line)].size() > 1 &&
