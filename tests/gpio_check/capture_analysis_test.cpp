@@ -122,6 +122,36 @@ Capture WithGlitch(Capture capture, std::uint64_t atPs, std::uint64_t widthPs) {
     return capture;
 }
 
+// `count` pulses of the other level on `line`, `widthPs` wide, one every `everyPs`.
+Capture WithPulses(Capture capture, int line, std::uint64_t atPs, std::uint64_t widthPs, int count = 1,
+                   std::uint64_t everyPs = 0) {
+    CapturedLine& captured = line == 0 ? capture.gpio33 : capture.gpio80;
+    for (int i = 0; i < count; ++i) {
+        const std::uint64_t start = atPs + static_cast<std::uint64_t>(i) * everyPs;
+        const Level level = LevelAt(captured, static_cast<double>(start));
+        const Level other = level == Level::High ? Level::Low : Level::High;
+        auto& changes = captured.changes;
+        auto at = std::upper_bound(changes.begin(), changes.end(), start,
+                                   [](std::uint64_t t, const LevelChange& c) { return t < c.timePs; });
+        at = changes.insert(at, {start, other});
+        changes.insert(at + 1, {start + widthPs, level});
+    }
+    return capture;
+}
+
+// Every change from `fromPs` on comes `byPs` later, as when the program's
+// thread wakes late from one sleep: each sleep starts when the step before
+// it ends.
+Capture Delayed(Capture capture, std::uint64_t fromPs, std::uint64_t byPs) {
+    for (CapturedLine* line : {&capture.gpio33, &capture.gpio80}) {
+        for (LevelChange& change : line->changes) {
+            if (change.timePs >= fromPs) change.timePs += byPs;
+        }
+    }
+    capture.endPs += byPs;
+    return capture;
+}
+
 const ExpectedRun& Expected() {
     static const ExpectedRun run = RunExpectedExercise(0x20000000);
     return run;
@@ -143,6 +173,14 @@ TEST(CaptureDiagnosis, EachBoardFaultIsNamed) {
         return [=](SimulatedBoard& board) { board.Gpio().AddBoardFault({kind, line, other}); };
     };
     const Capture healthy = RunBoard().capture;
+    const auto drivenAfterRun = [](SimulatedBoard::OutsideDrive level) {
+        return [level](SimulatedBoard& board) {
+            board.ScheduleDrive(33, level, 60000000);
+            board.ScheduleDrive(80, level, 60000000);
+        };
+    };
+    const Capture pulledHigh = RunBoard(drivenAfterRun(SimulatedBoard::OutsideDrive::High)).capture;
+    const Capture pulledLow = RunBoard(drivenAfterRun(SimulatedBoard::OutsideDrive::Low)).capture;
     // The debug port at 115200 Bd and a 1 ms tick: steps of 502 ms, the
     // first and last longer by their other messages.
     const auto realTiming = [](std::function<void(SimulatedBoard&)> more) {
@@ -164,7 +202,7 @@ TEST(CaptureDiagnosis, EachBoardFaultIsNamed) {
         gpio33AsGpio80.push_back((pattern & kLineBits[1]) != 0 ? kLineBits[0] : 0);
         gpio80AsGpio33.push_back((pattern & kLineBits[0]) != 0 ? kLineBits[1] : 0);
     }
-    const std::string follows = "follows the patterns in all";
+    const char* const follows = "follows the patterns in all";
     const struct {
         const char* board;
         Capture capture;
@@ -221,6 +259,64 @@ TEST(CaptureDiagnosis, EachBoardFaultIsNamed) {
          Status::Incomplete, Status::Ok, Status::Ok, "steps 61 to 120 are not in it"},
         {"a busy line kept only in part", busy, "follows the patterns in all 60", "follows the patterns in all 60",
          Status::Incomplete, Status::Ok, Status::Ok, "steps 61 to 120 are not in it"},
+        // A clock off by up to a fifth either way: the steps placed, the period a fault.
+        {"clock 10 % slow", RunBoard([](SimulatedBoard& board) { board.SlowClock(0.10); }).capture, follows, follows,
+         Status::Ok, Status::Fault, Status::Ok, "the steps take 10.0 % longer than the program asks"},
+        {"clock 15 % slow", RunBoard([](SimulatedBoard& board) { board.SlowClock(0.15); }).capture, follows, follows,
+         Status::Ok, Status::Fault, Status::Ok, "median 575.000 ms"},
+        {"clock 20 % slow", RunBoard([](SimulatedBoard& board) { board.SlowClock(0.20); }).capture, follows, follows,
+         Status::Ok, Status::Fault, Status::Ok, "the steps take 20.0 % longer than the program asks"},
+        {"clock 10 % fast", RunBoard([](SimulatedBoard& board) { board.SlowClock(-0.10); }).capture, follows, follows,
+         Status::Ok, Status::Fault, Status::Ok, "the steps take 10.0 % less than the program asks"},
+        {"clock 15 % fast", RunBoard([](SimulatedBoard& board) { board.SlowClock(-0.15); }).capture, follows, follows,
+         Status::Ok, Status::Fault, Status::Ok, "median 425.000 ms"},
+        {"clock 20 % fast", RunBoard([](SimulatedBoard& board) { board.SlowClock(-0.20); }).capture, follows, follows,
+         Status::Ok, Status::Fault, Status::Ok, "the steps take 20.0 % less than the program asks"},
+        // A 1 ms glitch at five points of step 21 (10.0 to 10.5 s). 20 ms
+        // after the step's edge it was taken for two, the stretch between
+        // the edge and it a pulse too.
+        {"a glitch 20 ms into a step", WithPulses(healthy, 0, 10020000000000ull, 1000000000), follows, follows,
+         Status::Ok, Status::Ok, Status::Fault, "1 pulse(s) far shorter than a step"},
+        {"a glitch a quarter into a step", WithPulses(healthy, 0, 10125000000000ull, 1000000000), follows, follows,
+         Status::Ok, Status::Ok, Status::Fault, "1 pulse(s) far shorter than a step"},
+        {"a glitch mid-step", WithPulses(healthy, 1, 10250000000000ull, 1000000000), follows, follows,
+         Status::Ok, Status::Ok, Status::Fault, "1 pulse(s) far shorter than a step"},
+        {"a glitch three quarters into a step", WithPulses(healthy, 1, 10375000000000ull, 1000000000), follows,
+         follows, Status::Ok, Status::Ok, Status::Fault, "1 pulse(s) far shorter than a step"},
+        {"a glitch 40 ms before a step's end", WithPulses(healthy, 0, 10460000000000ull, 1000000000), follows,
+         follows, Status::Ok, Status::Ok, Status::Fault, "1 pulse(s) far shorter than a step"},
+        // A line busy for a moment: a 7 ms burst of 35 pulses in step 51,
+        // or 80 edges 1.5 s before a run that starts 3 s into the capture.
+        {"a burst in step 51", WithPulses(healthy, 1, 25200000000000ull, 100000000, 35, 200000000), follows,
+         follows, Status::Ok, Status::Ok, Status::Fault, "35 pulse(s) far shorter than a step"},
+        {"a busy line before the run", WithPulses(Delayed(healthy, 1, 3 * kPsPerSecond), 1, 1500 * 1000000000ull,
+                                                  500000000, 40, 1000000000),
+         "follows the patterns in all 120 steps", "follows the patterns in all 120 steps", Status::Ok, Status::Ok,
+         Status::Ok, "median 500.000 ms"},
+        // The capture started in step 1, step 2, step 47 or the read phase,
+        // the inputs left floating or pulled after the run: the steps seen
+        // numbered from the write phase's end. Pulled high or low they were
+        // laid 12 steps late (wrong levels over the read phase) and a fault.
+        {"capture from step 1", Cut(healthy, 200000 * kPsPerUs, healthy.endPs), "follows the patterns in all 119",
+         follows, Status::Incomplete, Status::Ok, Status::Ok, "step 1 is not in it"},
+        {"capture from step 2", Cut(pulledHigh, 700000 * kPsPerUs, pulledHigh.endPs),
+         "follows the patterns in all 118", follows, Status::Incomplete, Status::Ok, Status::Ok,
+         "steps 1 to 2 are not in it"},
+        {"capture from step 47, inputs floating", Cut(healthy, 23200000 * kPsPerUs, healthy.endPs),
+         "follows the patterns in all 73", follows, Status::Incomplete, Status::Ok, Status::Ok,
+         "steps 1 to 47 are not in it"},
+        {"capture from step 47, inputs pulled high", Cut(pulledHigh, 23200000 * kPsPerUs, pulledHigh.endPs),
+         "follows the patterns in all 73", follows, Status::Incomplete, Status::Ok, Status::Ok,
+         "steps 1 to 47 are not in it"},
+        {"capture from step 47, inputs pulled low", Cut(pulledLow, 23200000 * kPsPerUs, pulledLow.endPs),
+         "follows the patterns in all 73", follows, Status::Incomplete, Status::Ok, Status::Ok,
+         "steps 1 to 47 are not in it"},
+        {"capture from the read phase", Cut(pulledHigh, 61000000 * kPsPerUs, pulledHigh.endPs), "", "",
+         Status::Incomplete, Status::Incomplete, Status::Incomplete, "no write phase found"},
+        // Neither the phase's start nor its end: a whole cycle of patterns
+        // earlier or later fits as well.
+        {"capture of steps 47 to 100 only", Cut(pulledHigh, 23200000 * kPsPerUs, 50100000 * kPsPerUs), "follows",
+         "follows", Status::Incomplete, Status::Ok, Status::Ok, "which steps they are is not known"},
         {"no activity at all", FromPatterns({}, plan.stepPs, 0, 70 * kPsPerSecond), "stuck low: never changes",
          "stuck low: never changes", Status::Incomplete, Status::Incomplete, Status::Incomplete, "no run found"},
     };
@@ -237,6 +333,69 @@ TEST(CaptureDiagnosis, EachBoardFaultIsNamed) {
         EXPECT_EQ(analysis.period.status, c.period) << findings;
         EXPECT_EQ(analysis.glitches.status, c.glitches) << findings;
         EXPECT_NE(findings.find(c.finding), std::string::npos) << findings;
+    }
+}
+
+// A board with a real one's timing whose program's thread wakes late from
+// some sleeps: each late step delays the rest. A few, each at most
+// kLatestStepPs late, on a right median are the scheduler's, named with
+// their step numbers and marked; in more steps they leave the timer
+// unjudged; a later one is a fault, and so is a step shorter than asked,
+// which no sleep is.
+TEST(CaptureDiagnosis, LateStepsOnARightMedianAreTheSchedulersUpToALimit) {
+    const WritePlan plan = PlanFromRun(Expected());
+    const Capture board = RunBoard([](SimulatedBoard& b) {
+                              b.DebugPortBaud(115200);
+                              b.SleepTick(1000);
+                          }).capture;
+    // Step 42 of 502 ms starts at about 20.62 s.
+    const std::uint64_t step42 = 20700000 * kPsPerUs, ms = 1000000000;
+    Capture manyLate = board;
+    for (std::uint64_t s = 0; s < 13; ++s) manyLate = Delayed(manyLate, (5000 + 4000 * s) * ms, 30 * ms);
+    // Every third step 30 ms late: 1.1 s behind by the end, more than two
+    // steps, which a placing on even steps laid one step off ("3 step(s)
+    // missing: after step 1").
+    Capture thirdLate = board;
+    for (std::uint64_t s = 0; s < 37; ++s) thirdLate = Delayed(thirdLate, (5000 + 1500 * s) * ms, 30 * ms);
+    Capture shortStep = board;  // step 42 ends 20 ms early
+    for (CapturedLine* line : {&shortStep.gpio33, &shortStep.gpio80}) {
+        for (LevelChange& change : line->changes) {
+            if (change.timePs >= step42 + 400 * ms) change.timePs -= 20 * ms;
+        }
+    }
+    const struct {
+        const char* board;
+        Capture capture;
+        Status period;
+        const char* finding;  // in the summary and details
+        const char* mark;     // a mark on both lines, or ""
+    } cases[] = {
+        {"on time", board, Status::Ok, "median 502.000 ms (least 502.000 ms, greatest 502.000 ms)", ""},
+        // A thread preempted once, as on a busy machine: 521 ms.
+        {"step 42 late by 19 ms", Delayed(board, step42, 19 * ms), Status::Info,
+         "1 step(s) late: step 42 (521.000 ms)", "late step 42"},
+        {"step 42 late by one quantum", Delayed(board, step42, 100 * ms), Status::Info,
+         "1 step(s) late: step 42 (602.000 ms)", "late step 42"},
+        {"step 42 late by 190 ms", Delayed(board, step42, 190 * ms), Status::Info, "step 42 (692.000 ms)",
+         "late step 42"},
+        {"step 42 late by 210 ms", Delayed(board, step42, 210 * ms), Status::Fault,
+         "a step is 210.000 ms late, more than a loaded scheduler holds the program's thread back", "late step 42"},
+        // As loaded as that, the timer cannot be judged: neither a pass nor a fault.
+        {"13 steps late by 30 ms", manyLate, Status::NotSeen, "but 13 of 118 steps are", "late step 10"},
+        {"every third step late by 30 ms", thirdLate, Status::NotSeen, "but 37 of 118 steps are", "late step 10"},
+        {"step 42 ends 20 ms early", shortStep, Status::Fault, "1 step(s) shorter than 500.000 ms +/- 2 %", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.board);
+        const CaptureAnalysis analysis = AnalyseCapture(c.capture, plan);
+        std::string findings = analysis.period.summary;
+        for (const auto& detail : analysis.period.details) findings += " | " + detail;
+        EXPECT_EQ(analysis.writePhase.status, Status::Ok) << analysis.writePhase.summary;
+        EXPECT_EQ(analysis.period.status, c.period) << findings;
+        EXPECT_NE(findings.find(c.finding), std::string::npos) << findings;
+        std::size_t marked = 0;
+        for (const FaultMark& mark : analysis.marks) marked += mark.text == c.mark;
+        EXPECT_EQ(marked, *c.mark ? 2u : 0u) << findings;
     }
 }
 
@@ -281,6 +440,25 @@ TEST(CrossCheck, ASampleThatReadsOtherThanItsPinIsAFault) {
         ASSERT_EQ(cross.result.lineNotes.size(), 2u) << details;
         EXPECT_EQ(cross.result.lineNotes[0].status, c.gpio33) << cross.result.lineNotes[0].text << "\n" << details;
         EXPECT_EQ(cross.result.lineNotes[1].status, c.gpio80) << cross.result.lineNotes[1].text << "\n" << details;
+    }
+    // The inverted input reads the opposite of its pin in every sample: the
+    // note counts them all and the marks cover the read phase (it said 199
+    // of 200, the marks over its first 2 s, the rest taken as past the end).
+    {
+        const auto messages = SplitTraceMessages(inverted.trace);
+        const TraceCheck trace = CheckTrace(messages, Expected());
+        const CaptureAnalysis analysis = AnalyseCapture(inverted.capture, plan);
+        const CrossCheck cross = CheckTraceAgainstCapture(trace, inverted.capture, analysis, plan);
+        ASSERT_EQ(cross.result.lineNotes.size(), 2u);
+        EXPECT_NE(cross.result.lineNotes[1].text.find("in 600 of 600 samples"), std::string::npos)
+            << cross.result.lineNotes[1].text;
+        double markedPs = 0;
+        for (const FaultMark& mark : cross.marks) {
+            EXPECT_EQ(mark.line, 1);
+            EXPECT_GE(mark.startPs, 59.9 * kPsPerSecond);
+            markedPs += mark.endPs - mark.startPs;
+        }
+        EXPECT_GT(markedPs, 5.9 * kPsPerSecond);
     }
 }
 
@@ -405,6 +583,14 @@ TEST(CrossCheck, ARealBoardsTimingIsNoFault) {
         // A capture that holds every sample says none falls past its end.
         if (boards[b].endUs == 0) {
             EXPECT_EQ(findings.find("past the end"), std::string::npos) << findings;
+        }
+        // The lines count what the check counts: no "all 600 compared"
+        // beside samples that come after the capture's end.
+        if (findings.find("samples come after the end of the capture") != std::string::npos) {
+            for (const LineNote& note : cross.result.lineNotes) {
+                EXPECT_EQ(note.text.find("all 600 samples compared"), std::string::npos) << note.text;
+                EXPECT_NE(note.text.find("come after the capture's end"), std::string::npos) << note.text;
+            }
         }
     }
     // Times from sample numbers at the period the capture shows (sample

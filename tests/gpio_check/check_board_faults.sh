@@ -9,7 +9,7 @@
 # Skipped (77) without sigrok-cli, or with a checker built without .sr
 # support, unless GPIO_REQUIRE_WAVEFORM_TOOLS=1.
 #   check_board_faults.sh CHECK SIM [BOARD]
-# BOARD (healthy, stuck-low, ...) checks that board alone: ctest runs one
+# BOARD (healthy, stuck-low, ..., or bad-days for the edited runs) checks that board alone: ctest runs one
 # test a board, side by side.
 set -uo pipefail
 check=$1
@@ -161,6 +161,72 @@ board slow-clock "--fault slow-clock=0.05" "" \
   "^step period +FAULT +median 525.000 ms" \
   "^step period +FAULT" \
   "^trace +ok"
+
+# A bench's bad day, from small edits of a healthy run's VCD and trace
+# (VCD and trace only: the .sr reader feeds the same analysis): the checker
+# places what it sees, names what is odd, and calls no healthy board faulty.
+edit_vcd() {  # edit_vcd OP: cut=SECONDS (the capture starts later) or delay=SECONDS:MS (every change from then on later)
+  python3 - "$dir/run.vcd" "$1" <<'EOF'
+import sys
+path, op = sys.argv[1], sys.argv[2]
+lines = open(path).read().splitlines()
+at = next(i for i, l in enumerate(lines) if l.startswith("$enddefinitions")) + 1
+head, events, t = lines[:at], [], 0
+for l in lines[at:]:
+    if l.startswith("#"): t = int(l[1:]); events.append((t, None))
+    elif l and not l.startswith("$"): events.append((t, l))
+kind, value = op.split("=")
+if kind == "cut":
+    cut, first = int(float(value) * 1e6), {}
+    for t, l in events:
+        if l and t <= cut: first[l[1:]] = l[0]
+    events = [(0, v + k) for k, v in first.items()] + [(t - cut, l) for t, l in events if t > cut]
+else:
+    start, by = (float(x) for x in value.split(":"))
+    events = [(t + int(by * 1e3) if t >= start * 1e6 else t, l) for t, l in events]
+out, last = head + ["#0"], 0
+for t, l in events:
+    if t != last: out.append("#%d" % t); last = t
+    if l: out.append(l)
+open(path, "w").write("\n".join(out) + "\n")
+EOF
+}
+edited() {  # edited NAME SIM-OPTIONS VCD-EDIT TRACE-EDIT CODE PATTERN [SVG-PATTERN]
+  board=$1
+  runs=()
+  rm -f "$dir"/run-*
+  # shellcheck disable=SC2086  # the options split into words on purpose
+  "$sim" --clock simulated $2 --trace "$dir/run.txt" --vcd "$dir/run.vcd" 2>"$dir/sim.err" ||
+    { echo "FAILED [$board]: pxa-gpio-sim"; cat "$dir/sim.err"; failures=$((failures + 1)); return; }
+  [[ -n $3 ]] && edit_vcd "$3"
+  [[ -n $4 ]] && python3 -c "$4" "$dir/run.txt"
+  expect "$5" "$6" --trace "$dir/run.txt" --capture "$dir/run.vcd" --svg "$dir/run.svg"
+  if [[ -n ${7:-} ]] && ! grep -q -- "$7" "$dir/run.svg"; then
+    echo "FAILED [$board]: the picture does not mark /$7/"
+    failures=$((failures + 1))
+  fi
+}
+if [[ -z $only || $only == bad-days ]]; then
+boards_checked=$((boards_checked + 1))
+after_run="--drive GPIO33=high@60 --drive GPIO80=high@60"
+# It placed these steps 12 late and called 6 of them wrong (exit 1).
+edited "capture from 23.2 s, inputs pulled high" "$after_run" cut=23.2 "" 3 \
+  "^write phase \(capture\) +cut off +73 steps found, both lines follow the patterns$"
+# Step 42 of 502 ms starts at 20.62 s. It was a step period FAULT.
+edited "step 42 late by 19 ms" "--debug-baud 115200 --sleep-tick 1ms $after_run" delay=20.7:19 "" 0 \
+  "^step period +info +median 502.000 ms .*; 1 step\(s\) late: step 42 \(521.000 ms\)$" "late step 42"
+# It was "not the program's run in order: message 305 is +TolvarGPIOTest" (exit 1).
+restart='import sys, re
+t = open(sys.argv[1], "rb").read()
+cut = [m.end() for m in re.finditer(rb"Read value: 0x..\r", t)][165]
+open(sys.argv[1], "wb").write(t[:cut] + t)'
+edited "reset at message 305" "$after_run" "" "$restart" 0 \
+  "^trace +info +the board restarted \(the run starts again at message 305\); the run from message 305 judged: a whole run in order: 741 messages$"
+# It refused the trace (exit 2): the noise taken for a UTF-16 byte-order mark.
+edited "noise FF FE before the trace" "$after_run" "" \
+  'import sys; t = open(sys.argv[1], "rb").read(); open(sys.argv[1], "wb").write(b"\xff\xfe" + t)' 0 \
+  "^trace +ok +a whole run in order: 741 messages$"
+fi
 
 if ((boards_checked == 0)); then
   echo "FAILED: no board named $only"

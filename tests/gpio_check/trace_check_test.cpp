@@ -98,6 +98,11 @@ TEST(TraceForms, EveryWayOfSavingAWholeRunReadsAsThatRun) {
         {"a lone UTF-16 surrogate beside a message",
          Glued(Utf16(run, true, true), Utf16("Writing", true, false), std::string("\x00\xD8", 2))},
         {"a character outside ASCII beside a message", Glued(run, "Read value", "\xC3\xBF")},
+        // Line noise that looks like a byte-order mark: the messages say UTF-8
+        // (the run was refused, no message read as UTF-16).
+        {"noise FF FE before the run", "\xFF\xFE" + run},
+        {"noise FE FF before the run", "\xFE\xFF" + run},
+        {"noise FF FE before a run each message on its own line", "\xFF\xFE" + MessagePerLine(run)},
     };
     // Read in blocks of every kind of size: where a block ends changes nothing.
     for (const auto& form : forms) {
@@ -115,6 +120,53 @@ TEST(TraceForms, EveryWayOfSavingAWholeRunReadsAsThatRun) {
     }
     EXPECT_EQ(DetectEncoding(Utf16(run, false, false)), TextEncoding::Utf16Be);
     EXPECT_EQ(DetectEncoding(Utf16(run, true, false)), TextEncoding::Utf16Le);
+    EXPECT_EQ(DetectEncoding("\xFF\xFE" + run), TextEncoding::Utf8);
+    // On a port the first messages are seen while the encoding is still
+    // open: they read as UTF-8 after the noise (none did: the port waited).
+    TraceReader reader;
+    const std::string start = "\xFE\xFF" + run.substr(0, 200);
+    ASSERT_TRUE(reader.Add(start.data(), start.size()));
+    const auto held = reader.HeldMessages();
+    ASSERT_FALSE(held.empty());
+    EXPECT_EQ(held.front().kind, MessageKind::RoutineStart);
+}
+
+// A board that restarts prints the run again from +TolvarGPIOTest: the
+// restart named at its message, the last whole run judged (it was "not
+// the program's run in order", or damaged by line noise with one byte).
+TEST(TraceForms, ABoardThatRestartsIsSaidToAndItsLastWholeRunIsJudged) {
+    const std::string run = expected::WholeRun(kBase, 2);
+    const auto upTo = [&](std::size_t message) {  // the run's text before its message `message` (from 1)
+        return run.substr(0, SplitTraceMessages(run)[message - 1].offset);
+    };
+    const struct {
+        const char* board;
+        std::string trace;
+        const char* finding;
+        Status order;
+    } cases[] = {
+        {"reset at message 305", upTo(305) + run, "the run starts again at message 305", Status::Info},
+        // The noise loses the message it is in: the restart is one earlier.
+        {"reset at message 305, a noise byte in the first run", Glued(upTo(305), "ting 0x02", "\xFF") + run,
+         "the run from message 304 judged: a whole run in order: 741 messages", Status::Info},
+        {"reset twice", upTo(20) + upTo(305) + run, "the run starts again at message 20 and 324", Status::Info},
+        // The run after the restart is cut off: the whole one before it is judged.
+        {"a whole run, then a restart cut off", run + upTo(100), "the run from message 1 judged", Status::Info},
+        {"a restart cut off twice", upTo(100) + upTo(200), "the run from message 100 judged: cut off",
+         Status::Incomplete},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.board);
+        const TraceCheck check = Check(c.trace);
+        EXPECT_EQ(check.order.status, c.order) << Summary(check);
+        EXPECT_NE(Summary(check).find("the board restarted"), std::string::npos) << Summary(check);
+        EXPECT_NE(Summary(check).find(c.finding), std::string::npos) << Summary(check);
+        EXPECT_EQ(check.registers.status, Status::Ok) << Summary(check);
+        if (c.order == Status::Info) {
+            ASSERT_EQ(check.samples.size(), 600u);
+            EXPECT_EQ(check.samples.front().number, 1u);
+        }
+    }
 }
 
 TEST(TraceForms, AStampOfUpToFourWordsBetweenAReportsHalvesIsSkipped) {

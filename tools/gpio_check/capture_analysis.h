@@ -18,6 +18,14 @@ namespace gpio_check {
 
 // A step period within this fraction of the program's is on time.
 constexpr double kPeriodTolerance = 0.02;
+// A step longer than that is late. Late steps each at most this late are
+// the scheduler's: on Windows CE 4.x a thread whose sleep has ended waits
+// for the processor while threads of higher priority run, and while one of
+// its own priority finishes its quantum (100 ms by default); two quanta
+// are allowed. In more than this share of the steps they leave the timer
+// unjudged.
+constexpr double kLatestStepPs = 200e9;
+constexpr double kMostLateShare = 0.1;
 // A pulse shorter than this fraction of a step is a glitch.
 constexpr double kGlitchFraction = 0.1;
 
@@ -45,6 +53,11 @@ struct CaptureAnalysis {
     double endPs = 0;
     bool writePhaseFound = false;
     double firstStepPs = 0;  // may be before the capture starts
+    // False when the capture holds neither the write phase's first steps
+    // nor its last: the steps fit as well a whole cycle of patterns off,
+    // at otherFirstStepPs, and their numbers are a guess.
+    bool stepsNumbered = true;
+    double otherFirstStepPs = 0;
     double stepPs = 0;       // as measured
     std::size_t missingSteps = 0;
     double leastStepPs = 0;     // the shortest and longest step between two edges

@@ -172,6 +172,35 @@ Fit FitSamples(const std::vector<TraceSample>& samples, const Capture& capture, 
     return fit;
 }
 
+double TimeOf(const TraceSample& sample, const Model& model, double periodPs) {
+    return model.startEarliestPs + (static_cast<double>(sample.number) - 0.5) * periodPs;
+}
+
+// A line's samples at one steady timing, each in the middle of its period:
+// those the capture holds with a level, and those that read the other level
+// while the pin held its level all around.
+struct Timed {
+    std::size_t held = 0;
+    std::vector<std::size_t> wrong;  // indexes into the samples
+};
+
+Timed AtPeriod(const std::vector<TraceSample>& samples, const CapturedLine& pin, int line, const Model& model,
+               double periodPs) {
+    Timed timed;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const double at = TimeOf(samples[i], model, periodPs);
+        if (at >= model.endPs) break;
+        const Level level = LevelAt(pin, at);
+        if (!IsDefinite(level)) continue;
+        ++timed.held;
+        const bool read = (samples[i].value & kLineBits[line]) != 0;
+        if (read != (level == Level::High) && SteadyBetween(pin, at - kTimeSlackPs, at + kTimeSlackPs)) {
+            timed.wrong.push_back(i);
+        }
+    }
+    return timed;
+}
+
 std::string Ms(double ps, const char* format = "%.1f ms") {
     char text[32];
     std::snprintf(text, sizeof text, format, ps / kPsPerMs);
@@ -291,6 +320,22 @@ CrossCheck CheckTraceAgainstCapture(const TraceCheck& trace, const Capture& capt
     }
     const Capture& pins = analysis.linesSwapped ? swapped : capture;
 
+    // The period first: the lines' notes count the samples it puts past
+    // the capture's end as not compared, as the check's details do.
+    LearnPeriod(samples, pins, model, check);
+    const bool periodFound =
+        check.samplePeriodLowPs > 0 && check.samplePeriodHighPs - check.samplePeriodLowPs <= 0.2 * asked;
+    std::size_t afterEnd = 0;
+    if (periodFound) {
+        for (const TraceSample& sample : samples) {
+            const double at = model.startEarliestPs + static_cast<double>(sample.number - 1) * check.samplePeriodLowPs;
+            if (at >= model.endPs) ++afterEnd;
+        }
+    }
+    // Where a line's samples are counted and marked when no timing explains
+    // them all: at the period found, else at the asked one on the board's clock.
+    const double timedPeriod = periodFound ? (check.samplePeriodLowPs + check.samplePeriodHighPs) / 2 : asked * scale;
+
     std::size_t outside = 0;
     bool eachLineFits = true;
     for (int line = 0; line < kLineCount; ++line) {
@@ -327,9 +372,12 @@ CrossCheck CheckTraceAgainstCapture(const TraceCheck& trace, const Capture& capt
             continue;
         }
         if (fit.unexplained.empty()) {
+            const std::size_t held = fit.compared - std::min(fit.compared, afterEnd);
             result.Note(line, Status::Ok,
-                        "reads its pin in all " + count + (fit.undecided > 0 ? " of " + considered : "") +
-                            " samples compared" + (fit.undecided > 0 ? " (the pin x or z at the others)" : ""));
+                        "reads its pin in all " + std::to_string(held) +
+                            (fit.undecided > 0 ? " of " + considered : "") + " samples compared" +
+                            (fit.undecided > 0 ? " (the pin x or z at the others)" : "") +
+                            (afterEnd > 0 ? "; " + std::to_string(afterEnd) + " come after the capture's end" : ""));
             continue;
         }
         eachLineFits = false;
@@ -347,11 +395,31 @@ CrossCheck CheckTraceAgainstCapture(const TraceCheck& trace, const Capture& capt
                                                           (seen == Level::High ? "high" : "low")
                                                     : std::string(" where it can have come"));
         }
-        const std::string text = "the input reads other than the pin: no timing of the samples explains " +
-                                 std::to_string(fit.unexplained.size()) + " of " + count + " samples";
+        // Once no timing explains a sample, the ones after it may come
+        // anywhere, even past the capture's end: counted and marked at one
+        // timing instead, so that the count and the marks say the same.
+        const Timed timed = AtPeriod(samples, LineOf(pins, line), line, model, timedPeriod);
+        std::string text = "the input reads other than the pin: no timing of the samples explains " +
+                           std::to_string(fit.unexplained.size()) + " of " + count + " samples";
+        if (!timed.wrong.empty()) {
+            text = "the input reads other than the pin in " + std::to_string(timed.wrong.size()) + " of " +
+                   std::to_string(timed.held) + " samples at one every " + Ms(timedPeriod) +
+                   ", and no timing of the samples explains them all";
+        }
         result.Note(line, Status::Fault, text);
         result.details.push_back(std::string(kLineNames[line]) + ": " + text + " (" + examples +
                                  (fit.unexplained.size() > kShownSamples ? "; ..." : "") + ")");
+        if (!timed.wrong.empty()) {
+            for (std::size_t i = 0; i < timed.wrong.size() && check.marks.size() < kMostMarks; ++i) {
+                std::size_t last = i;
+                while (last + 1 < timed.wrong.size() && timed.wrong[last + 1] == timed.wrong[last] + 1) ++last;
+                const double from = TimeOf(samples[timed.wrong[i]], model, timedPeriod);
+                const double to = std::min(model.endPs, TimeOf(samples[timed.wrong[last]], model, timedPeriod) + timedPeriod);
+                check.marks.push_back({line, from, std::max(from, to), "read wrong"});
+                i = last;
+            }
+            continue;
+        }
         for (std::size_t i = 0; i < fit.unexplained.size() && check.marks.size() < kMostMarks; ++i) {
             // One mark for each run of unexplained samples, over their earliest times.
             std::size_t last = i;
@@ -367,7 +435,6 @@ CrossCheck CheckTraceAgainstCapture(const TraceCheck& trace, const Capture& capt
         result.details.push_back("each line's samples fit its pin, but no one timing fits both: the trace "
                                  "shows the two lines change in another order than the pins do");
     }
-    LearnPeriod(samples, pins, model, check);
     result.details.insert(result.details.begin(), PeriodText(check, asked, model));
     result.summary = std::to_string(samples.size()) + " samples held against the pins";
     std::string unseen;
@@ -380,19 +447,11 @@ CrossCheck CheckTraceAgainstCapture(const TraceCheck& trace, const Capture& capt
         check.samplePeriodPs = (check.samplePeriodLowPs + check.samplePeriodHighPs) / 2;
         result.summary += ", one every " + Ms(check.samplePeriodPs);
     }
-    if (outside == 0 && check.samplePeriodLowPs > 0 &&
-        check.samplePeriodHighPs - check.samplePeriodLowPs <= 0.2 * asked) {
+    if (outside == 0 && afterEnd > 0) {
         // At the period found, the last samples may still come after the end.
-        for (const TraceSample& sample : samples) {
-            const double at = model.startEarliestPs + static_cast<double>(sample.number - 1) * check.samplePeriodLowPs;
-            if (at >= model.endPs) ++outside;
-        }
-        if (outside > 0) {
-            result.Raise(Status::Incomplete);
-            result.details.push_back(std::to_string(outside) +
-                                     " samples come after the end of the capture at the period found");
-        }
-        outside = 0;
+        result.Raise(Status::Incomplete);
+        result.details.push_back(std::to_string(afterEnd) +
+                                 " samples come after the end of the capture at the period found");
     }
     if (outside > 0) {
         result.Raise(Status::Incomplete);

@@ -1,5 +1,6 @@
 #include "trace_check.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -296,14 +297,62 @@ TraceCheck CheckTrace(const std::vector<TraceMessage>& messages, const ExpectedR
 
 TraceCheck CheckTrace(const SavedTrace& saved, const ExpectedRun& expected) {
     TraceCheck check;
-    std::vector<const TraceMessage*> trace;
-    for (const TraceMessage& message : saved.messages) trace.push_back(&message);
+    std::vector<const TraceMessage*> whole;
+    for (const TraceMessage& message : saved.messages) whole.push_back(&message);
     const std::size_t unrecognised = saved.unrecognised;
-    check.anyMessage = !trace.empty();
+    check.anyMessage = !whole.empty();
     if (!check.anyMessage) return check;
 
-    const Alignment at = Align(trace, expected);
+    // A board that restarts prints the run again from its first message:
+    // the last run that is whole is judged (else the last run), and what
+    // came before it is only reported.
+    std::vector<std::size_t> starts;
+    for (std::size_t i = 1; i < whole.size(); ++i) {
+        if (whole[i]->kind == MessageKind::RoutineStart) starts.push_back(i);
+    }
+    std::vector<const TraceMessage*> trace = whole;
+    std::size_t judgedFrom = 0;
+    Alignment at;
+    if (starts.empty()) {
+        at = Align(trace, expected);
+    } else {
+        std::vector<std::size_t> runStarts = starts;
+        runStarts.insert(runStarts.begin(), 0);
+        bool chosen = false;
+        for (std::size_t r = runStarts.size(); r-- > 0;) {
+            const std::size_t end = r + 1 < runStarts.size() ? runStarts[r + 1] : whole.size();
+            std::vector<const TraceMessage*> run(whole.begin() + static_cast<long>(runStarts[r]),
+                                                 whole.begin() + static_cast<long>(end));
+            const Alignment runAt = Align(run, expected);
+            const bool runWhole =
+                runAt.start == 0 && runAt.matched == run.size() && run.size() == expected.messages.size();
+            if (runWhole || !chosen) {
+                judgedFrom = runStarts[r];
+                trace = std::move(run);
+                at = runAt;
+                chosen = true;
+            }
+            if (runWhole) break;
+        }
+    }
     CheckOrder(trace, unrecognised, saved.damaged, at, expected, check);
+    if (!starts.empty()) {
+        std::string restarts;
+        for (std::size_t i = 0; i < starts.size(); ++i) {
+            restarts += (i == 0 ? "" : i + 1 == starts.size() ? " and " : ", ") + std::to_string(starts[i] + 1);
+        }
+        const std::size_t after = judgedFrom + trace.size();
+        check.order.Raise(Status::Info);
+        check.order.summary = "the board restarted (the run starts again at message " + restarts +
+                              "); the run from message " + std::to_string(judgedFrom + 1) + " judged: " +
+                              check.order.summary;
+        check.order.details.insert(
+            check.order.details.begin(),
+            "the program started " + std::to_string(starts.size() + 1) + " times: +TolvarGPIOTest at message 1" +
+                (starts.size() > 1 ? ", " : " and ") + restarts + "; messages " + std::to_string(judgedFrom + 1) +
+                " to " + std::to_string(after) + " are judged, the " +
+                std::to_string(whole.size() - trace.size()) + " others only counted");
+    }
     CheckRegisters(trace, at, expected, check);
     std::size_t number = 0;
     for (std::size_t i = 0; i < at.start; ++i) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "trace_messages.h"
+
 namespace gpio_check {
 namespace {
 
@@ -10,22 +12,51 @@ bool StartsWith(const std::string& bytes, const char* prefix, std::size_t length
     return bytes.size() >= length && bytes.compare(0, length, prefix, length) == 0;
 }
 
+// The byte-order mark of `encoding` at the start of `bytes`, or 0.
+std::size_t MarkLength(const std::string& bytes, TextEncoding encoding) {
+    switch (encoding) {
+    case TextEncoding::Utf16Le: return StartsWith(bytes, "\xFF\xFE", 2) ? 2 : 0;
+    case TextEncoding::Utf16Be: return StartsWith(bytes, "\xFE\xFF", 2) ? 2 : 0;
+    case TextEncoding::Utf8: break;
+    }
+    return StartsWith(bytes, "\xEF\xBB\xBF", 3) ? 3 : 0;
+}
+
 }  // namespace
 
 TextEncoding DetectEncoding(const std::string& bytes) {
-    if (StartsWith(bytes, "\xFF\xFE", 2)) return TextEncoding::Utf16Le;
-    if (StartsWith(bytes, "\xFE\xFF", 2)) return TextEncoding::Utf16Be;
-    // ASCII as UTF-16 has a zero in every other byte: odd places for
-    // little-endian, even places for big-endian. Text has no zero bytes.
-    std::size_t zeroEven = 0, zeroOdd = 0;
-    const std::size_t looked = std::min(bytes.size(), kEncodingSniffBytes);
-    for (std::size_t i = 0; i < looked; ++i) {
-        if (bytes[i] == '\0') ++(i % 2 == 0 ? zeroEven : zeroOdd);
+    // Two bytes of line noise before the run can look like a byte-order
+    // mark (FF FE, FE FF): the encoding is the one the messages read in,
+    // whatever the first bytes are.
+    const std::string head = bytes.substr(0, kEncodingSniffBytes);
+    TextEncoding best = TextEncoding::Utf8;
+    std::size_t bestMessages = 0;
+    for (const TextEncoding encoding : {TextEncoding::Utf8, TextEncoding::Utf16Le, TextEncoding::Utf16Be}) {
+        TraceDecoder decoder(encoding);
+        std::string text;
+        const std::size_t mark = MarkLength(head, encoding);
+        decoder.Add(head.data() + mark, head.size() - mark, text);
+        decoder.Finish(text);
+        const std::size_t messages = SplitTraceMessages(text).size();
+        if (messages > bestMessages) {
+            best = encoding;
+            bestMessages = messages;
+        }
     }
-    if (zeroOdd > looked / 4 && zeroOdd > 2 * zeroEven) return TextEncoding::Utf16Le;
-    if (zeroEven > looked / 4 && zeroEven > 2 * zeroOdd) return TextEncoding::Utf16Be;
+    if (bestMessages > 0) return best;
+    // No message yet: ASCII as UTF-16 has a zero in every other byte, odd
+    // places for little-endian, even places for big-endian. Text has no
+    // zero bytes.
+    std::size_t zeroEven = 0, zeroOdd = 0;
+    for (std::size_t i = 0; i < head.size(); ++i) {
+        if (head[i] == '\0') ++(i % 2 == 0 ? zeroEven : zeroOdd);
+    }
+    if (zeroOdd > head.size() / 4 && zeroOdd > 2 * zeroEven) return TextEncoding::Utf16Le;
+    if (zeroEven > head.size() / 4 && zeroEven > 2 * zeroOdd) return TextEncoding::Utf16Be;
     return TextEncoding::Utf8;
 }
+
+TraceDecoder::TraceDecoder(TextEncoding encoding) : known_(true), encoding_(encoding) {}
 
 void TraceDecoder::Add(const char* bytes, std::size_t size, std::string& text) {
     if (known_) {
@@ -43,12 +74,7 @@ void TraceDecoder::Settle(std::string& text) {
     if (known_) return;
     known_ = true;
     encoding_ = DetectEncoding(head_);
-    std::size_t mark = 0;
-    if (StartsWith(head_, "\xFF\xFE", 2) || StartsWith(head_, "\xFE\xFF", 2)) {
-        mark = 2;
-    } else if (encoding_ == TextEncoding::Utf8 && StartsWith(head_, "\xEF\xBB\xBF", 3)) {
-        mark = 3;
-    }
+    const std::size_t mark = MarkLength(head_, encoding_);
     Decode(head_.data() + mark, head_.size() - mark, text);
     std::string().swap(head_);
 }

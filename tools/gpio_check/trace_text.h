@@ -17,8 +17,9 @@ enum class TextEncoding { Utf8, Utf16Le, Utf16Be };
 // How many leading bytes the encoding is judged by.
 constexpr std::size_t kEncodingSniffBytes = 4096;
 
-// The encoding by byte-order mark, else by where the zero bytes fall in
-// the first kEncodingSniffBytes.
+// The encoding in which the first kEncodingSniffBytes hold the most of the
+// program's messages, else by where the zero bytes fall in them: a
+// byte-order mark alone decides nothing, as line noise can make one.
 TextEncoding DetectEncoding(const std::string& bytes);
 
 // What a character outside ASCII becomes: no message of the program holds
@@ -32,6 +33,10 @@ constexpr char kNotAscii = '\x1a';  // ASCII's SUB(stitute)
 // (not UTF-8, a lone UTF-16 surrogate) are counted as damage.
 class TraceDecoder {
 public:
+    TraceDecoder() = default;
+    // A decoder told the encoding: it keeps no bytes back, removes no mark.
+    explicit TraceDecoder(TextEncoding encoding);
+
     // Appends to `text` what the bytes decode to; the first bytes are held
     // back until the encoding is known.
     void Add(const char* bytes, std::size_t size, std::string& text);
