@@ -37,10 +37,10 @@ def parse(path):
                 initial[line[1:]] = line[0]
             else:
                 changes.append((now, line[1:], line[0]))
-    return header, ids, initial, changes
+    return header, ids, initial, changes, now
 
 
-def write(path, header, initial, changes):
+def write(path, header, initial, changes, end):
     out = list(header)
     out += ['#0', '$dumpvars'] + ['%s%s' % (v, k) for k, v in initial.items()] + ['$end']
     last = 0
@@ -49,22 +49,27 @@ def write(path, header, initial, changes):
             out.append('#%d' % when)
             last = when
         out.append(value + key)
+    if end > last:
+        out.append('#%d' % end)
     with open(path, 'w') as f:
         f.write('\n'.join(out) + '\n')
 
 
 def main():
-    header, ids, initial, changes = parse(sys.argv[1])
+    header, ids, initial, changes, end = parse(sys.argv[1])
     for edit in sys.argv[3:]:
         name, *args = edit.split(':')
         if name == 'scale':
             factor = float(args[0])
             changes = [(int(w * factor + 0.5), k, v) for w, k, v in changes]
+            end = int(end * factor + 0.5)
         elif name == 'delay':
             changes = [(w + int(args[0]), k, v) for w, k, v in changes]
+            end += int(args[0])
         elif name == 'stretch':
             at, by = int(args[0]), int(args[1])
             changes = [(w + by if w > at else w, k, v) for w, k, v in changes]
+            end += by
         elif name == 'start':
             at = int(args[0])
             state = dict(initial)
@@ -73,6 +78,7 @@ def main():
                     state[k] = v
             initial = state
             changes = [(w - at, k, v) for w, k, v in changes if w > at]
+            end -= at
         elif name == 'toggle':
             key, at, gap, count = ids[args[0]], int(args[1]), int(args[2]), int(args[3])
             level = initial[key]
@@ -84,13 +90,14 @@ def main():
                 changes.append((at + n * gap, key, level))
         elif name == 'restart':
             at, gap = int(args[0]), int(args[1])
-            _, _, other_initial, other_changes = parse(args[2])
+            _, _, other_initial, other_changes, other_end = parse(args[2])
             changes = [c for c in changes if c[0] < at]
             changes += [(at, k, v) for k, v in other_initial.items()]
             changes += [(w + at + gap, k, v) for w, k, v in other_changes]
+            end = other_end + at + gap
         else:
             sys.exit('unknown edit ' + edit)
-    write(sys.argv[2], header, initial, changes)
+    write(sys.argv[2], header, initial, changes, end)
 
 
 if __name__ == '__main__':

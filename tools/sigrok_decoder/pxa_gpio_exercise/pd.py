@@ -245,14 +245,26 @@ class Decoder(srd.Decoder):
         target = int(target + 0.5)
         while True:
             timers = [t for t in self.timer if t is not None]
-            timer = min(timers) if timers else None
+            timer = int(min(timers) + 0.5) if timers else None
             if timer is None or timer > target:
-                return self.wait_raw(target, exact)
-            if self.wait_raw(timer, True):
+                edge = self.wait_raw(target, exact)
+                if edge is not None:
+                    return edge
+                continue
+            edge = self.wait_raw(timer, True)
+            if edge:
                 return True
+            if edge is None:
+                continue
+            # A line looked at again may have changed unseen: as an edge
+            # for the levels, but no line's lasting change.
+            self.changed = []
             self.fire_timers()
+            return True
 
     def wait_raw(self, target, exact):
+        """As wait_until, without the busy lines' timers; None where a line
+        got busy on the way (the wait is to be made again)."""
         while True:
             if self.replay:
                 when, pins = self.replay[0]
@@ -262,6 +274,8 @@ class Decoder(srd.Decoder):
                 self.replay.popleft()
                 if self.take(when, pins):
                     return True
+                if any(self.busy):
+                    return None
                 continue
             if target <= self.samplenum:
                 # Going over what libsigrokdecode has given already: no edge left there.
@@ -279,6 +293,7 @@ class Decoder(srd.Decoder):
                 return True
             if self.samplenum >= target:
                 return False
+            return None
 
     def peek(self, target):
         """Brings the edges up to sample `target` into the replay, unfollowed."""
@@ -620,9 +635,10 @@ class Decoder(srd.Decoder):
     def align(self, first_edge, before, records):
         """Which step the first edge starts: the one that explains the most
         steps, with step 1 no earlier than where the run was looked for. A
-        placing with step 1 earlier (the capture started late) is taken
-        only if it explains more: its steps are then numbered back from the
-        end of the write phase. Returns the step and whether it is late."""
+        placing with step 1 earlier (the capture started late, within two
+        steps of the first edge) is taken only if it explains more, or as
+        much with plainer readings: its steps are then numbered back from
+        the end of the write phase. Returns the step and whether it is late."""
         steps = self.options['steps']
         seen = [r[2] for r in records]
         on_time = late = None
@@ -636,7 +652,11 @@ class Decoder(srd.Decoder):
             score = alignment_score(first, before, seen, 0)
             if late is None or score > late[0]:
                 late = (score, first)
-        if on_time is not None and (late is None or on_time[0][0] >= late[0][0]):
+        # A capture that starts late shows an edge within two steps (a line
+        # changes every step or every other one).
+        if first_edge - self.search_start > (2 + BOUNDARY_WINDOW) * self.step_len:
+            late = None
+        if on_time is not None and (late is None or on_time[0] >= late[0]):
             return on_time[1], False
         if late is None:
             return 0, True
