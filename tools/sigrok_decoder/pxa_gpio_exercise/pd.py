@@ -504,13 +504,17 @@ class Decoder(srd.Decoder):
         return False
 
     def learn_step_length(self, step, end):
-        """The board's step length, from edges a whole number of steps apart."""
-        if self.last_boundary is not None:
-            last_step, last_end = self.last_boundary
-            length = (end - last_end) / (step - last_step)
-            if abs(length - self.step_fit) < BOUNDARY_WINDOW * self.step_fit:
-                self.step_len = length
-        self.last_boundary = (step, end)
+        """The board's step length, from the first edge followed and this
+        one, a whole number of steps apart: one step a preempted thread
+        made longer moves the length by its share of all of them."""
+        if self.first_boundary is not None:
+            first_step, first_end = self.first_boundary
+            if step > first_step:
+                length = (end - first_end) / (step - first_step)
+                if abs(length - self.step_fit) < GRID_TOLERANCE * self.step_fit:
+                    self.step_len = length
+                return
+        self.first_boundary = (step, end)
 
     def emit_step(self, step, start, end, seen, measured):
         number = step + 1
@@ -693,7 +697,7 @@ class Decoder(srd.Decoder):
             before = BITS[GPIO33] * pins[GPIO33] + BITS[GPIO80] * pins[GPIO80]
         self.restart_at(journal, first_edge)
         records = []  # (start, end, seen, measured) of each step from the first edge
-        self.last_boundary = (0, first_edge)
+        self.first_boundary = (0, first_edge)
         self.unseen_ends = 0
         start, measured_start = first_edge, True
         while len(records) < min(ALIGN_STEPS, steps):
@@ -726,8 +730,8 @@ class Decoder(srd.Decoder):
             self.emit_step(step, s, e, seen, m)
         self.report_pulses()
         step = first + len(records)
-        if self.last_boundary is not None:
-            self.last_boundary = (first + self.last_boundary[0], self.last_boundary[1])
+        if self.first_boundary is not None:
+            self.first_boundary = (first + self.first_boundary[0], self.first_boundary[1])
         while step < steps:
             # Where an edge is due, waiting for edges alone is enough: the
             # last step's end may show none (the inputs may rest at the
@@ -823,7 +827,7 @@ class Decoder(srd.Decoder):
         self.changed = []
         self.pulses = []
         self.write_start = self.write_end = None
-        self.last_boundary = None
+        self.first_boundary = None
         self.runs = 0
         self.replay = deque()  # edges taken from libsigrokdecode, not yet followed
         self.journal = None    # edges followed while the steps are being placed
@@ -850,5 +854,5 @@ class Decoder(srd.Decoder):
             # A board that starts again (a reset) is another run.
             self.runs += 1
             self.write_start = self.write_end = None
-            self.last_boundary = None
+            self.first_boundary = None
             self.search_start = self.now
