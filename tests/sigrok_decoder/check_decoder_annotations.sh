@@ -242,7 +242,7 @@ row() {
   fi
   printf 'row %-36s decoder: %3d steps, %3d samples, %3d problems %-44.44s | checker: exit %d %s%s\n' "[$board]" \
     "$(wc -l <"$scratch/steps.txt")" "$(wc -l <"$scratch/samples.txt")" "$(wc -l <"$scratch/problems.txt")" \
-    "$(head -1 "$scratch/problems.txt")" "$code" "$(grep -m1 -E 'FAULT|restart|late|not the|cannot' "$scratch/check.out" | tr -s ' ' | cut -c1-60)" \
+    "$(head -1 "$scratch/problems.txt")" "$code" "$({ grep -m1 '^verdict' "$scratch/check.out" || tail -1 "$scratch/check.out"; } | tr -s ' ' | cut -c1-70)" \
     "$( ((listed)) && echo ' (expected to differ)')"
 }
 
