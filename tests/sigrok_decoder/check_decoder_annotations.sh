@@ -212,6 +212,11 @@ expect_steps_from() {
 row() {
   board=$1
   local capture=$2 first=$3 problem=$4 exits=$5 says=$6 trace=${7:-}
+  # The checker runs beside the decoder: two cores.
+  local options=(--capture "$capture")
+  [[ -n $trace ]] && options+=(--trace "$trace")
+  "$check" "${options[@]}" >"$scratch/check.out" 2>&1 &
+  local checker=$!
   decode "$capture" vcd
   if [[ $first == any ]]; then
     :
@@ -227,9 +232,7 @@ row() {
     grep -vqE -- "$problem" "$scratch/problems.txt" &&
       fail "a problem other than /$problem/: $(grep -vE -- "$problem" "$scratch/problems.txt" | head -2)"
   fi
-  local options=(--capture "$capture")
-  [[ -n $trace ]] && options+=(--trace "$trace")
-  "$check" "${options[@]}" >"$scratch/check.out" 2>&1
+  wait "$checker"
   local code=$? agrees=0
   [[ " $exits " == *" $code "* ]] && grep -qE -- "$says" "$scratch/check.out" && agrees=1
   local listed=0 name
