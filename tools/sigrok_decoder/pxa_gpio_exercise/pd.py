@@ -153,9 +153,9 @@ def predicted_level(reading, line, step):
 def alignment_score(first_step, before, seen_steps, before_steps=None):
     '''How well the steps are explained if the first edge starts step
     `first_step`: per line, the steps its best reading explains less those
-    it does not, the steps before the edge included (a placing that leaves
-    the capture before the edge unexplained, as the run's, is not
-    favoured); then the plainer readings.'''
+    it does not, the `before_steps` steps before the edge included (all,
+    unless given: a placing that leaves the capture before the edge
+    unexplained, as the run's, is not favoured); then the plainer readings.'''
     if before_steps is None:
         before_steps = first_step
     steps = [(j, before) for j in range(first_step - before_steps, first_step)]
