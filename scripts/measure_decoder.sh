@@ -7,6 +7,7 @@
 # time of each and their ratio; sigrok-cli reading the session with no
 # decoder (-O null) is shown too.
 # Usage: scripts/measure_decoder.sh [TRIES]
+# DECODER=DIR measures the decoder in DIR instead (another version, to compare).
 # Needs sigrok-cli, python3 and about 1.6 GB of temporary disk while the
 # 24 MHz session is made (a minute or two).
 set -euo pipefail
@@ -47,7 +48,7 @@ class Decoder(srd.Decoder):
         while True:
             self.wait([{0: 'e'}, {1: 'e'}])
 EOF
-ln -s "$PWD/tools/sigrok_decoder/pxa_gpio_exercise" "$work/decoders/pxa_gpio_exercise"
+ln -s "${DECODER:-$PWD/tools/sigrok_decoder/pxa_gpio_exercise}" "$work/decoders/pxa_gpio_exercise"
 export SIGROKDECODE_DIR=$work/decoders
 
 "$sim" --clock simulated --sr "$work/run-1MHz.sr" --vcd "$work/run.vcd" >/dev/null

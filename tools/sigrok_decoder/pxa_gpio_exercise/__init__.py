@@ -20,10 +20,14 @@ inverted, the two lines swapped or shorted together, a glitch (a pulse
 shorter than a tenth of a step) and a step whose length is off by more
 than 2 %.
 
-GPIO33 is bit 1 of the pattern, GPIO80 bit 0. The capture must start
-before the first step and say its sample rate. The decoder cannot see when
-the program samples: the sample periods are laid from the switch to inputs
-at the period given.
+GPIO33 is bit 1 of the pattern, GPIO80 bit 0. The capture must say its
+sample rate. Steps up to a quarter longer or shorter than asked are
+followed (and each flagged past 2 %); a line busy for a while (a UART or
+PWM before the program takes it) is named and followed again once it
+calms; a capture that starts after the first step has its steps numbered
+back from the end of the write phase. The decoder cannot see when the
+program samples: the sample periods are laid from the switch to inputs at
+the period given.
 '''
 
 from .pd import Decoder
