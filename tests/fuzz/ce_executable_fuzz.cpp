@@ -12,7 +12,7 @@ namespace {
 constexpr std::uint32_t kRoom = 1u << 20;
 std::uint8_t image[kRoom];
 
-const ce_loader::Export kOffered[] = {
+const ce_process::Export kOffered[] = {
     {"VirtualAlloc", 0xA0001000}, {"VirtualCopy", 0xA0001004}, {"VirtualFree", 0xA0001008},
     {"Sleep", 0xA000100C},        {"NKDbgPrintfW", 0xA0001010}, {"LocalAlloc", 0xA0001014},
     {"LocalFree", 0xA0001018},    {"ExitThread", 0xA000101C},
@@ -21,10 +21,10 @@ const ce_loader::Export kOffered[] = {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    ce_loader::ImageLayout layout;
-    ce_loader::Refusal refusal;
-    if (ce_loader::CheckHeaders(data, size, kRoom, layout, refusal)) {
-        ce_loader::LoadImage(data, size, layout, image, 0xA0400000, kOffered,
+    ce_process::ImageLayout layout;
+    ce_process::Refusal refusal;
+    if (ce_process::CheckHeaders(data, size, kRoom, layout, refusal)) {
+        ce_process::LoadImage(data, size, layout, image, 0xA0400000, kOffered,
                              sizeof kOffered / sizeof kOffered[0], refusal);
     }
     return 0;
