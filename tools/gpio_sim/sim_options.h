@@ -25,6 +25,7 @@ struct SimOptions {
     std::string vcdPath;
     std::string svgPath;
     std::string sessionPath;  // a sigrok session (.sr)
+    std::string executablePath;  // the device's .exe to run; empty: the host-built program
     bool showHelp = false;
 };
 

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# pxa-gpio-sim --exe: the device's own .exe against the host-built program,
+# on the healthy board and with every board fault, a real board's timing and
+# outside drives. Each output (exit code, trace, access log, VCD, SVG, and
+# the .sr session where this build writes them) must be the same byte for
+# byte. Then a file that is not a CE program is refused, and said why.
+# Skipped (77) without the .exe's compiler or the emulated core, unless
+# GPIO_REQUIRE_WINCE_CHECK=1.
+set -uo pipefail
+sim=$1
+exe=$2
+skip() {
+  echo "SKIPPED: $1" >&2
+  [[ ${GPIO_REQUIRE_WINCE_CHECK:-0} == 1 ]] && exit 1
+  exit 77
+}
+[[ -s $exe ]] || skip "no $exe: sudo apt-get install gcc-arm-none-eabi libstdc++-arm-none-eabi-dev libnewlib-dev"
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+if "$sim" --exe "$exe" --help 2>&1 >/dev/null | grep -q "without an emulated XScale core"; then
+  skip "pxa-gpio-sim was built without an emulated core: sudo apt-get install libunicorn-dev pkg-config"
+fi
+sr=(--sr)
+"$sim" --clock simulated --sr "$dir/probe.sr" --trace "$dir/probe.txt" >/dev/null 2>&1 || sr=()
+failures=0
+
+# case NAME OPTIONS...: the same run twice, host-built and .exe.
+case_() {
+  local name=$1
+  shift
+  for program in host exe; do
+    local with=()
+    [[ $program == exe ]] && with=(--exe "$exe")
+    local out=$dir/$name-$program
+    local extra=()
+    ((${#sr[@]})) && extra=(--sr "$out.sr")
+    "$sim" --clock simulated "${with[@]}" "$@" --trace "$out.txt" --access-log "$out.log" --vcd "$out.vcd" \
+      --svg "$out.svg" "${extra[@]}" 2>"$out.err"
+    echo $? >"$out.code"
+  done
+  for kind in code txt log vcd svg err ${sr:+sr}; do
+    if ! cmp -s "$dir/$name-host.$kind" "$dir/$name-exe.$kind"; then
+      echo "FAILED [$name]: the .exe's $kind differs from the host-built program's:"
+      diff <(head -c 2000 "$dir/$name-host.$kind") <(head -c 2000 "$dir/$name-exe.$kind") | head -20
+      failures=$((failures + 1))
+    fi
+  done
+  [[ -s $dir/$name-exe.log ]] || { echo "FAILED [$name]: no access log"; failures=$((failures + 1)); }
+}
+
+case_ healthy --drive GPIO33=high@62.5 --drive GPIO80=low@60
+case_ stuck-low --fault stuck-low=GPIO80 --drive GPIO80=high@62.5
+case_ stuck-high --fault stuck-high=GPIO33
+case_ swapped --fault swapped --drive GPIO33=high@62.5
+case_ inverted --fault inverted=GPIO33 --drive GPIO33=high@61
+case_ shorted --fault shorted --drive GPIO33=high@62.5
+case_ slow-clock --fault slow-clock=0.05
+case_ real-board-timing --debug-baud 115200 --sleep-tick 1ms --drive GPIO80=high@63
+
+# Not a CE program: refused by the process's reader, with its reason.
+printf 'MZ not a program' >"$dir/bad.exe"
+"$sim" --clock simulated --exe "$dir/bad.exe" --trace "$dir/bad.txt" 2>"$dir/bad.err"
+code=$?
+if [[ $code != 5 ]] || ! grep -q "the executable is refused: no MZ header" "$dir/bad.err"; then
+  echo "FAILED [refused]: exit $code, wanted 5 and the reason:"
+  cat "$dir/bad.err"
+  failures=$((failures + 1))
+fi
+
+((failures == 0)) && echo "the .exe's outputs are the host-built program's, byte for byte, on every board"
+exit $((failures > 0))
