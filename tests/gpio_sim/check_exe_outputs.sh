@@ -24,13 +24,13 @@ sr=(--sr)
 "$sim" --clock simulated --sr "$dir/probe.sr" --trace "$dir/probe.txt" >/dev/null 2>&1 || sr=()
 failures=0
 
-# case NAME OPTIONS...: the same run twice, host-built and .exe.
+# case NAME OPTIONS...: the same run host-built and as the .exe on each core.
 case_() {
   local name=$1
   shift
-  for program in host exe; do
+  for program in host pxa270 pxa255; do
     local with=()
-    [[ $program == exe ]] && with=(--exe "$exe")
+    [[ $program != host ]] && with=(--exe "$exe" --exe-core "$program")
     local out=$dir/$name-$program
     local extra=()
     ((${#sr[@]})) && extra=(--sr "$out.sr")
@@ -38,14 +38,16 @@ case_() {
       --svg "$out.svg" "${extra[@]}" 2>"$out.err"
     echo $? >"$out.code"
   done
-  for kind in code txt log vcd svg err ${sr:+sr}; do
-    if ! cmp -s "$dir/$name-host.$kind" "$dir/$name-exe.$kind"; then
-      echo "FAILED [$name]: the .exe's $kind differs from the host-built program's:"
-      diff <(head -c 2000 "$dir/$name-host.$kind") <(head -c 2000 "$dir/$name-exe.$kind") | head -20
-      failures=$((failures + 1))
-    fi
+  for core in pxa270 pxa255; do
+    for kind in code txt log vcd svg err ${sr:+sr}; do
+      if ! cmp -s "$dir/$name-host.$kind" "$dir/$name-$core.$kind"; then
+        echo "FAILED [$name]: the .exe's $kind on the $core differs from the host-built program's:"
+        diff <(head -c 2000 "$dir/$name-host.$kind") <(head -c 2000 "$dir/$name-$core.$kind") | head -20
+        failures=$((failures + 1))
+      fi
+    done
   done
-  [[ -s $dir/$name-exe.log ]] || { echo "FAILED [$name]: no access log"; failures=$((failures + 1)); }
+  [[ -s $dir/$name-host.log ]] || { echo "FAILED [$name]: no access log"; failures=$((failures + 1)); }
 }
 
 case_ healthy --drive GPIO33=high@62.5 --drive GPIO80=low@60

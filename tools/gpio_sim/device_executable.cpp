@@ -6,9 +6,9 @@ namespace gpio_sim {
 
 bool CanRunDeviceExecutables(std::string&) { return true; }
 
-int RunDeviceExecutable(const std::vector<std::uint8_t>& file, std::string& report) {
+int RunDeviceExecutable(const std::vector<std::uint8_t>& file, bool pxa255Core, std::string& report) {
     ce_process::ProcessOptions options;
-    options.core = ce_process::Core::kPxa270;  // the simulated board's GPIO unit is a PXA27x's
+    options.core = pxa255Core ? ce_process::Core::kPxa255 : ce_process::Core::kPxa270;
     const ce_process::ProcessResult result = ce_process::RunProcess(file, options);
     report = result.report;
     return result.exitCode;

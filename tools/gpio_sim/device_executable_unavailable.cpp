@@ -8,7 +8,7 @@ bool CanRunDeviceExecutables(std::string& error) {
     return false;
 }
 
-int RunDeviceExecutable(const std::vector<std::uint8_t>&, std::string& report) {
+int RunDeviceExecutable(const std::vector<std::uint8_t>&, bool, std::string& report) {
     report = "no emulated XScale core in this build\n";
     return 2;
 }

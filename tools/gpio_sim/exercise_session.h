@@ -23,11 +23,12 @@ struct SessionResult {
 };
 
 // With `captureTrace` false the trace goes to standard output as it is printed.
-// With `executable` the device's .exe runs in place of the host-built program.
+// With `executable` the device's .exe runs in place of the host-built program,
+// on a PXA270 core or with `pxa255Core` a PXA255.
 SessionResult RunExerciseSession(ClockKind clock, const std::vector<ScheduledDrive>& schedule,
                                  bool captureTrace, const BoardFaults& faults = {},
                                  const BoardTiming& timing = {},
-                                 const std::vector<std::uint8_t>* executable = nullptr);
+                                 const std::vector<std::uint8_t>* executable = nullptr, bool pxa255Core = false);
 
 // How long the run lasts on a board whose clock is `slowClock` slow and
 // with `timing`, as the simulated clock gives it (the lines, their wiring

@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
     }
     const SessionResult result =
         RunExerciseSession(options.clock, options.schedule, !traceToStandardOutput, options.faults, options.timing,
-                           options.executablePath.empty() ? nullptr : &executable);
+                           options.executablePath.empty() ? nullptr : &executable, options.pxa255Core);
     std::string reportLines = result.processReport;
     for (std::size_t at = 0, end = 0; at < reportLines.size(); at = end + 1) {
         end = reportLines.find('\n', at);

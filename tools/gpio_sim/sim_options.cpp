@@ -26,7 +26,7 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
     // Every option that takes a value, in the help's order. Each is given at
     // most once but --drive and --fault; a repeat is refused rather than
     // half-obeyed.
-    std::vector<std::string> drives, faults, clocks, bauds, ticks, executables;
+    std::vector<std::string> drives, faults, clocks, bauds, ticks, executables, cores;
     struct ValueOption {
         const char* name;
         std::vector<std::string>* values;
@@ -42,6 +42,7 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
         {"--debug-baud", &bauds, nullptr, false},
         {"--sleep-tick", &ticks, nullptr, false},
         {"--exe", &executables, nullptr, false},
+        {"--exe-core", &cores, nullptr, false},
         {"--trace", &traces, &options.tracePath, false},
         {"--access-log", &accessLogs, &options.accessLogPath, false},
         {"--vcd", &vcds, &options.vcdPath, false, OutputFormat::Vcd},
@@ -127,6 +128,17 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
     }
 
     if (!executables.empty()) options.executablePath = executables.front();
+    if (!cores.empty()) {
+        if (executables.empty()) {
+            error = "option '--exe-core' needs --exe";
+            return parsed;
+        }
+        if (cores.front() != "pxa255" && cores.front() != "pxa270") {
+            error = "bad core '" + cores.front() + "': expected pxa255 or pxa270";
+            return parsed;
+        }
+        options.pxa255Core = cores.front() == "pxa255";
+    }
     for (const std::string& text : faults) {
         if (!ParseFault(text, options.faults, error)) return parsed;
     }
@@ -228,6 +240,9 @@ Options:
                 same drives, faults, timing and outputs. Every call is checked
                 as CE's kernel takes it; what the process reports (a refused
                 file or call, an access violation) goes to standard error.
+  --exe-core pxa255|pxa270
+                The emulated core that runs --exe's file: pxa270 (default),
+                or pxa255, the older core without its PXA27x additions.
   --trace FILE  Write the trace to FILE instead of standard output.
   --access-log FILE
                 Write every GPIO register access, one a line:
