@@ -228,6 +228,10 @@ const Patch kPatches[] = {
      "instruction at 0x00101004 (image+0x1004)\n"},
     {"write-to-code", Words({kPush, kKeepSp}), Words({kPush, 0xE58F4000}), ce_process::kExitAccessViolation,
      "access violation: write to 0x0010100c (the program's code), instruction at 0x00101004 (image+0x1004)\n"},
+    // GPLR1 read a byte at a time: the GPIO unit takes 32-bit accesses only.
+    {"byte-read-of-a-register", Word(0x05930004), Word(0x05D30004), ce_process::kExitBusFault,
+     "bus fault: read of 8 bits at offset 0x00000004: the GPIO unit takes 32-bit accesses only, "
+     "instruction at 0x0010124c (image+0x124c)\n"},
     {"jump-into-data", Words({kPush, kKeepSp}), Words({kPush, 0xE280FA02}), ce_process::kExitAccessViolation,
      "access violation: instruction fetch from 0x00102000 (the program's data), "
      "instruction at 0x00102000 (image+0x2000)\n"},

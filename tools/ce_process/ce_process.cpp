@@ -264,7 +264,8 @@ ProcessResult RunProcess(const std::vector<std::uint8_t>& file, const ProcessOpt
     host::SimulatedBoard& board = *process->board;
     ProcessState* state = process.get();
     board.SetFaultHandler([state](const std::string& message) {
-        Report(*state, "bus fault: " + message + ", instruction at " + Hex8(PcOf(state->uc)));
+        const std::uint32_t pc = PcOf(state->uc);
+        Report(*state, "bus fault: " + message + ", instruction at " + Hex8(pc) + WhereInImage(pc, state->imageSize));
         Stop(*state, kExitBusFault);
     });
     error = uc_emu_start(process->uc, kRunAddress + layout.entryRva, 0, 0, 0);

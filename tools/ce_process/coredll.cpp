@@ -60,7 +60,8 @@ void* HostAddress(std::uint32_t address) {
 // The GPIO unit's window, as the simulated board holds it.
 std::uint64_t ReadWindow(uc_engine*, std::uint64_t offset, unsigned size, void* data) {
     const auto* window = static_cast<const MappedWindow*>(data);
-    if (size != 4) return 0;  // the board's model refuses it: see BusFault
+    // Only 32-bit accesses reach a register: the model refuses the rest as the bus does.
+    if (size != 4) return window->process->board->Gpio().Read(static_cast<std::uint32_t>(offset), size);
     const auto* reg = static_cast<const volatile std::uint32_t*>(
         HostAddress(window->base + static_cast<std::uint32_t>(offset)));
     return window->process->board->BusRead(reg);
@@ -68,7 +69,10 @@ std::uint64_t ReadWindow(uc_engine*, std::uint64_t offset, unsigned size, void* 
 
 void WriteWindow(uc_engine*, std::uint64_t offset, unsigned size, std::uint64_t value, void* data) {
     const auto* window = static_cast<const MappedWindow*>(data);
-    if (size != 4) return;
+    if (size != 4) {
+        return window->process->board->Gpio().Write(static_cast<std::uint32_t>(offset),
+                                                    static_cast<std::uint32_t>(value), size);
+    }
     auto* reg = static_cast<volatile std::uint32_t*>(HostAddress(window->base + static_cast<std::uint32_t>(offset)));
     window->process->board->BusWrite(reg, static_cast<std::uint32_t>(value));
 }
