@@ -1,6 +1,7 @@
-// A Windows CE executable from outside, as the bare-board loader reads it:
-// its headers checked, its image built at another base with its relocations
-// applied and its imports bound.
+// A Windows CE executable from outside, as the CE process reads it (once,
+// from memory, at its real size): its headers checked, its sections listed,
+// its image built at another base with its relocations applied and its
+// imports bound.
 
 #include <cstddef>
 #include <cstdint>
@@ -24,7 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ce_process::ImageLayout layout;
     ce_process::Refusal refusal;
     if (ce_process::CheckHeaders(data, size, kRoom, layout, refusal)) {
-        ce_process::LoadImage(data, size, layout, image, 0xA0400000, kOffered,
+        ce_process::SectionPlacement sections[4];
+        ce_process::ListSections(data, sections, 4);
+        ce_process::LoadImage(data, size, layout, image, 0x00100000, kOffered,
                              sizeof kOffered / sizeof kOffered[0], refusal);
     }
     return 0;
