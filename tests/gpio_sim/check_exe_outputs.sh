@@ -17,7 +17,7 @@ skip() {
 [[ -s $exe ]] || skip "no $exe: sudo apt-get install gcc-arm-none-eabi libstdc++-arm-none-eabi-dev libnewlib-dev"
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
-if "$sim" --exe "$exe" --help 2>&1 >/dev/null | grep -q "without an emulated XScale core"; then
+if "$sim" --clock simulated --exe /dev/null --trace "$dir/probe.txt" 2>&1 | grep -q "without an emulated XScale core"; then
   skip "pxa-gpio-sim was built without an emulated core: sudo apt-get install libunicorn-dev pkg-config"
 fi
 sr=(--sr)
