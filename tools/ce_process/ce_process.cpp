@@ -128,16 +128,18 @@ bool MapImage(ProcessState& process, const std::vector<std::uint8_t>& file, cons
     process.sections.resize(ListSections(file.data(), nullptr, 0));
     ListSections(file.data(), process.sections.data(), process.sections.size());
     // The headers, read-only, then each section with its own rights.
-    const std::uint32_t headerPages = process.sections.empty() ? kPageSize : process.sections.front().rva;
-    uc_mem_map(process.uc, kRunAddress, RoundUpToPage(headerPages), UC_PROT_READ);
-    uc_mem_write(process.uc, kRunAddress, image.data(), RoundUpToPage(headerPages));
+    const std::uint32_t headerPages = RoundUpToPage(process.sections.front().rva);
+    bool mapped = uc_mem_map(process.uc, kRunAddress, headerPages, UC_PROT_READ) == UC_ERR_OK &&
+                  uc_mem_write(process.uc, kRunAddress, image.data(), headerPages) == UC_ERR_OK;
     for (const SectionPlacement& section : process.sections) {
         const std::uint32_t size = RoundUpToPage(section.virtualSize);
-        if (size == 0) continue;
-        uc_mem_map(process.uc, kRunAddress + section.rva, size, ProtectionOf(section.characteristics));
-        uc_mem_write(process.uc, kRunAddress + section.rva, image.data() + section.rva, size);
+        if (size == 0 || !mapped) continue;
+        mapped = uc_mem_map(process.uc, kRunAddress + section.rva, size, ProtectionOf(section.characteristics)) ==
+                     UC_ERR_OK &&
+                 uc_mem_write(process.uc, kRunAddress + section.rva, image.data() + section.rva, size) == UC_ERR_OK;
     }
-    return true;
+    if (!mapped) refusal = "its sections cannot be mapped where the image runs";
+    return mapped;
 }
 
 void MapCoreLibrary(uc_engine* uc, std::size_t count) {
