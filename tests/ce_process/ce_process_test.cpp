@@ -194,6 +194,9 @@ const Patch kPatches[] = {
     // the stack as it was handed it, 4 bytes off 8-byte alignment.
     {"entry-keeps-stack", Words({kKeepSp, kAlignSp}), Words({kKeepSp, 0xE1A00000}),
      ce_process::kExitMisalignedStack, "NKDbgPrintfW called with the stack not 8-byte aligned\n"},
+    // An entry that returns rather than call ExitThread: what it returns is
+    // the exit code (here 3, in place of WinMain's 0).
+    {"entry-returns", Words({0xEB000124, 0xE1A00005}), Words({0xE1A00000, 0xE3A00003}), 3, ""},
     // Calls CE's kernel refuses: reported with their arguments, and the
     // program's error path runs (or what it keeps is reported at its end).
     {"reserve-and-commit", Words({kMovR2Reserve, kMovR1Slot}), Words({0xE3A02A03, kMovR1Slot}), 1,
