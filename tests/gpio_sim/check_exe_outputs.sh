@@ -33,11 +33,12 @@ if ((code >= 128)); then
 fi
 ((code == 0)) || sr=()
 
-# case NAME OPTIONS...: the same run host-built and as the .exe on each core.
+# case NAME CORES OPTIONS...: the same run host-built and as the .exe on
+# each of CORES (pxa270, pxa255 or both, comma-separated).
 case_() {
-  local name=$1
-  shift
-  for program in host pxa270 pxa255; do
+  local name=$1 cores=${2//,/ }
+  shift 2
+  for program in host $cores; do
     local with=()
     [[ $program != host ]] && with=(--exe "$exe" --exe-core "$program")
     local out=$dir/$name-$program
@@ -47,7 +48,7 @@ case_() {
       --svg "$out.svg" "${extra[@]}" 2>"$out.err"
     echo $? >"$out.code"
   done
-  for core in pxa270 pxa255; do
+  for core in $cores; do
     for kind in code txt log vcd svg err ${sr:+sr}; do
       if [[ $kind == sr ]]; then
         # A zip archive: each member the same, whatever time the archive took.
@@ -70,14 +71,14 @@ sys.exit(a.namelist() != b.namelist() or any(a.read(n) != b.read(n) for n in a.n
   [[ -s $dir/$name-host.log ]] || { echo "FAILED [$name]: no access log"; failures=$((failures + 1)); }
 }
 
-case_ healthy --drive GPIO33=high@62.5 --drive GPIO80=low@60
-case_ stuck-low --fault stuck-low=GPIO80 --drive GPIO80=high@62.5
-case_ stuck-high --fault stuck-high=GPIO33
-case_ swapped --fault swapped --drive GPIO33=high@62.5
-case_ inverted --fault inverted=GPIO33 --drive GPIO33=high@61
-case_ shorted --fault shorted --drive GPIO33=high@62.5
-case_ slow-clock --fault slow-clock=0.05
-case_ real-board-timing --debug-baud 115200 --sleep-tick 1ms --drive GPIO80=high@63
+case_ healthy pxa270,pxa255 --drive GPIO33=high@62.5 --drive GPIO80=low@60
+case_ stuck-low pxa270 --fault stuck-low=GPIO80 --drive GPIO80=high@62.5
+case_ stuck-high pxa270 --fault stuck-high=GPIO33
+case_ swapped pxa270 --fault swapped --drive GPIO33=high@62.5
+case_ inverted pxa270 --fault inverted=GPIO33 --drive GPIO33=high@61
+case_ shorted pxa270 --fault shorted --drive GPIO33=high@62.5
+case_ slow-clock pxa270 --fault slow-clock=0.05
+case_ real-board-timing pxa270 --debug-baud 115200 --sleep-tick 1ms --drive GPIO80=high@63
 
 # Not a CE program: refused by the process's reader, with its reason.
 printf 'MZ not a program' >"$dir/bad.exe"
