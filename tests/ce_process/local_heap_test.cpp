@@ -35,7 +35,7 @@ TEST(CeLocalHeap, OnlyZeroInitMemoryComesZeroed) {
 
 // LocalFree returns null only for a block it gave out and still holds; any
 // other pointer comes back, as CE reports a failed free, and the count of
-// held blocks (the loader's report at exit) stays right.
+// held blocks (the process's report at exit) stays right.
 TEST(CeLocalHeap, FreesOnlyItsOwnBlocksOnceAndCountsWhatIsHeld) {
     ASSERT_EQ(LocalBlocksHeld(), 0u);
     void* block = LocalAllocate(LMEM_FIXED, 16);
