@@ -9,9 +9,12 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
-#include <functional>
+#include <initializer_list>
 #include <iterator>
+#include <ostream>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "TolvarGPIOTest.h"

@@ -1,7 +1,10 @@
 #include "ce_process.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "pe_image.h"
 #include "process_state.h"
