@@ -159,8 +159,8 @@ void PutText(Writer& writer, const Char* text) {
     while (*p != 0 && !writer.Full()) writer.PutCodePoint(NextCodePoint(p));
 }
 
-template <typename Char, typename Writer>
-std::size_t Format(Writer& writer, const Char* format, VaListArguments<Char>& args) {
+template <typename Char, typename Writer, typename Arguments>
+std::size_t Format(Writer& writer, const Char* format, Arguments& args) {
     const Char* p = format;
     while (*p != 0) {
         if (*p != '%') {
@@ -240,6 +240,12 @@ std::size_t FormatDebugMessage16(char* out, std::size_t capacity, const char16_t
     Utf8Writer writer(out, capacity);
     VaListArguments<char16_t> arguments(args);
     return Format(writer, format, arguments);
+}
+
+std::size_t FormatDebugMessage16(char* out, std::size_t capacity, const char16_t* format,
+                                 DebugArguments16& args) {
+    Utf8Writer writer(out, capacity);
+    return Format(writer, format, args);
 }
 
 }  // namespace platform

@@ -27,6 +27,21 @@ std::size_t FormatDebugMessageWide(wchar_t* out, std::size_t capacity, const wch
 std::size_t FormatDebugMessage16(char* out, std::size_t capacity, const char16_t* format,
                                  std::va_list args);
 
+// The arguments of a C variadic call made elsewhere (another processor's
+// registers and stack), handed out one 32-bit word at a time; %s text is
+// fetched by the source, which owns it until the next call.
+class DebugArguments16 {
+public:
+    virtual std::uint32_t Next() = 0;
+    virtual const char16_t* NextText() = 0;
+
+protected:
+    ~DebugArguments16() = default;
+};
+
+std::size_t FormatDebugMessage16(char* out, std::size_t capacity, const char16_t* format,
+                                 DebugArguments16& args);
+
 }  // namespace platform
 
 #endif  // PLATFORM_DEBUG_FORMAT_H

@@ -2,10 +2,13 @@
 # Builds the ARM image and runs it on each of QEMU's PXA machines: the host
 # wall time of whole runs (the emulated 66 s of sleep included, no tracing),
 # then one traced run for the board time the OS timer's counter spans and
-# the accesses that reached the GPIO unit. Then the same for the Windows CE
-# executable run by the bare-board loader, and last the sizes: the image,
-# the .exe, and the text of the driver and the main routine alone.
+# the accesses that reached the GPIO unit. Then the Windows CE executable as
+# a CE process on Unicorn's PXA255 and PXA270 cores (pxa-gpio-sim --exe):
+# the host wall time of whole runs, the process's start included. Last the
+# sizes: the image, the .exe, and the text of the driver and the main
+# routine alone.
 # Usage: scripts/measure_emulated.sh [runs] [machine...]   (default 5, all nine)
+# (the .exe's runs: scripts/measure_emulated.sh 11 none, to leave QEMU out)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,14 +18,14 @@ machines=("$@")
 ((${#machines[@]})) || machines=(mainstone akita spitz borzoi terrier z2 verdex tosa connex)
 build=build/mainstone
 image=$build/app/TolvarGPIOTest.elf
-loader=$build/tools/ce_loader/ce_loader.elf
 exe=build/wince-arm/app/TolvarGPIOTest.exe
+sim=build/host/tools/gpio_sim/pxa-gpio-sim
 cmake --preset mainstone >/dev/null
 cmake --build --preset mainstone >/dev/null
 cmake --preset wince-arm -DWINCE_SDK_DIR= >/dev/null
 cmake --build --preset wince-arm >/dev/null
-# Where the loader expects the file (tools/ce_loader/loader_memory.h).
-exe_at=0xa0100000
+cmake --preset host >/dev/null
+cmake --build --preset host --target pxa-gpio-sim >/dev/null
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
@@ -77,18 +80,39 @@ PY
   done
 }
 
-measure "the bare-board image ($image):"
-echo
-image=$loader
-measure "the Windows CE executable on the loader ($exe at $exe_at):" -device "loader,file=$exe,addr=$exe_at"
-image=$build/app/TolvarGPIOTest.elf
-
+if [[ ${machines[0]} != none ]]; then
+  measure "the bare-board image ($image):"
+  echo
+fi
+echo "the Windows CE executable as a CE process on Unicorn ($sim --exe $exe),"
+echo "beside the host-built program on the same board; wall and CPU (user+system) of the whole command:"
+printf '%-12s %-24s %-24s %s\n' program "host wall (median)" "CPU (median)" "exit status"
+for program in host-built pxa255 pxa270; do
+  walls=() cpus=()
+  with=()
+  [[ $program != host-built ]] && with=(--exe "$exe" --exe-core "$program")
+  for ((i = 1; i <= runs; i++)); do
+    /usr/bin/time -f '%e %U %S' -o "$scratch/time" "$sim" --clock simulated "${with[@]}" --trace "$scratch/exe.txt" &&
+      status=0 || status=$?
+    read -r wall user system <"$scratch/time"
+    walls+=($(awk -v w="$wall" 'BEGIN { printf "%d", w * 1000 }'))
+    cpus+=($(awk -v u="$user" -v s="$system" 'BEGIN { printf "%d", (u + s) * 1000 }'))
+  done
+  row=()
+  for name in walls cpus; do
+    declare -n values=$name
+    sorted=($(printf '%s\n' "${values[@]}" | sort -n))
+    median=${sorted[$((runs / 2))]}
+    ((runs % 2)) || median=$(((sorted[runs / 2 - 1] + sorted[runs / 2]) / 2))
+    row+=("${median} ms (${sorted[0]}-${sorted[runs - 1]})")
+  done
+  printf '%-12s %-24s %-24s %s\n' "$program" "${row[0]}" "${row[1]}" "$status"
+done
 echo
 echo "image:"
 arm-none-eabi-size "$image"
 echo
 echo "Windows CE executable: $(stat -c %s "$exe") bytes ($exe)"
-echo "loader: $(arm-none-eabi-size "$loader" | awk 'NR == 2 { print $1 + $2 }') bytes of code and data ($loader)"
 echo
 echo "driver and main routine (object files as compiled):"
 arm-none-eabi-size -t \

@@ -5,7 +5,10 @@
 
 #include <climits>
 #include <cstdarg>
+#include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "debug_format.h"
 
@@ -91,10 +94,36 @@ std::string Render16(const char16_t* format, ...) {
     return std::string(buffer, length);
 }
 
-// A Windows CE caller (the loader's NKDbgPrintfW): 16-bit text, %s of 16-bit text.
+// The arguments of a call made on an emulated core: words, and texts for %s.
+class EmulatedCallArguments : public platform::DebugArguments16 {
+public:
+    EmulatedCallArguments(std::vector<std::uint32_t> words, std::vector<std::u16string> texts)
+        : words_(std::move(words)), texts_(std::move(texts)) {}
+    std::uint32_t Next() override { return words_.at(word_++); }
+    const char16_t* NextText() override { return texts_.at(text_++).c_str(); }
+
+private:
+    std::vector<std::uint32_t> words_;
+    std::vector<std::u16string> texts_;
+    std::size_t word_ = 0, text_ = 0;
+};
+
+std::string Render16From(const char16_t* format, std::vector<std::uint32_t> words,
+                         std::vector<std::u16string> texts = {}) {
+    char buffer[64];
+    EmulatedCallArguments arguments(std::move(words), std::move(texts));
+    return std::string(buffer, platform::FormatDebugMessage16(buffer, sizeof buffer, format, arguments));
+}
+
+// A Windows CE caller (the CE process's NKDbgPrintfW): 16-bit text, %s of
+// 16-bit text, from a C variadic call or from an emulated core's registers.
 TEST(DebugFormatTest, CeCallersTextAndArgumentsRenderAsTheNativeOnes) {
     EXPECT_EQ(Render16(u"mapped to: 0x%08x %i %u\r\n", 0x60000000u, -42, 7u), "mapped to: 0x60000000 -42 7\r\n");
+    EXPECT_EQ(Render16From(u"mapped to: 0x%08x %i %u\r\n", {0x60000000u, 0xFFFFFFD6u, 7u}),
+              "mapped to: 0x60000000 -42 7\r\n");
     EXPECT_EQ(Render16(u"%s", u"Writing 0x03\r"), "Writing 0x03\r");
+    EXPECT_EQ(Render16From(u"%s|%x|%s", {0x2Au}, {u"Writing 0x03\r", u"\U0001F600"}),
+              "Writing 0x03\r|2a|\xf0\x9f\x98\x80");
     // One character from a surrogate pair; a lone one is replaced.
     EXPECT_EQ(Render16(u"\U0001F600 \xD800.%s", u"\U0001F600\xDC00"), "\xf0\x9f\x98\x80 \xef\xbf\xbd.\xf0\x9f\x98\x80\xef\xbf\xbd");
 }

@@ -198,9 +198,8 @@ void CheckWindowLifetime() {
           L"mapping a released range is refused");
 }
 
-// What CE's kernel would refuse, refused by the board too: the Windows CE
-// executable runs on these calls (tools/ce_loader), so each is what stands
-// between a program's wrong call and a test that passes.
+// What CE's kernel would refuse, refused by the board too, so that a wrong
+// call from the program on the bare board fails there as it would on CE.
 void CheckRefusedRequests() {
     Check(VirtualAlloc(nullptr, kWindow + 1, MEM_RESERVE, PAGE_NOACCESS) == nullptr,
           L"oversized reservation is refused");

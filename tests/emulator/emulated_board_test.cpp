@@ -22,11 +22,9 @@
 #include <vector>
 
 #include "expected_trace.h"
-#include "loader_memory.h"
 
 #if !defined(QEMU_PROGRAM) || !defined(EXERCISE_IMAGE) || !defined(BOARD_TEST_IMAGE) || \
-    !defined(HOST_ACCESS_LOG) || !defined(HOST_TRACE) || !defined(CE_LOADER_IMAGE) || \
-    !defined(CE_EXECUTABLE) || !defined(OUTPUT_DIR)
+    !defined(HOST_ACCESS_LOG) || !defined(HOST_TRACE) || !defined(OUTPUT_DIR)
 #error "the build must say where QEMU, the images, the host's records and the output go"
 #endif
 
@@ -360,154 +358,6 @@ TEST(BoardSupport, ReportsFaultsAndFailedStorageAndStopsOnAnUnhandledAbort) {
     const std::size_t last = run.uart.rfind(unmapped);
     ASSERT_NE(last, std::string::npos);
     EXPECT_EQ(run.uart.size(), last + unmapped.size() + 8 + 2) << run.uart.substr(last);
-}
-
-// The Windows CE executable, the very file copied onto a device, put in
-// SDRAM by QEMU's loader device and run by the bare-board loader at
-// another base on the board's own CE calls.
-std::string CeDevices(const std::string& file, std::uint32_t options) {
-    char data[64];
-    std::snprintf(data, sizeof data, ",data=0x%08x%08x,data-len=8", static_cast<unsigned>(options),
-                  static_cast<unsigned>(ce_loader::kOptionsMagic));
-    std::string devices = " -device loader,file=" + file + ",addr=" + Hex8(ce_loader::kFileAddress);
-    if (options != 0) devices += " -device loader,addr=" + Hex8(ce_loader::kOptionsAddress) + data;
-    return devices;
-}
-
-EmulatedRun BootCe(const Machine& machine, const std::string& name, std::uint32_t options = 0,
-                   const std::string& file = CE_EXECUTABLE) {
-    return Boot(machine, CE_LOADER_IMAGE, name, CeDevices(file, options));
-}
-
-class CeExecutableRun : public testing::TestWithParam<Machine> {
-protected:
-    static const EmulatedRun& Run() {
-        static std::map<std::string, EmulatedRun> runs;
-        const Machine& machine = GetParam();
-        auto found = runs.find(machine.name);
-        if (found == runs.end()) found = runs.emplace(machine.name, BootCe(machine, "ce")).first;
-        return found->second;
-    }
-};
-
-// pxa-gpio-sim's trace, byte for byte, but for where the window lies: the
-// loader's board maps it at its first window slot.
-TEST_P(CeExecutableRun, PrintsTheHostSimulationsTraceAndExitsZero) {
-    std::string expected = ReadFile(HOST_TRACE);
-    const std::string hostMapping = "mapped to: 0x";
-    const std::size_t at = expected.find(hostMapping);
-    ASSERT_NE(at, std::string::npos) << "no mapping line in " << HOST_TRACE;
-    expected.replace(at + hostMapping.size() - 2, 10, Hex8(kWindowBase));
-    EXPECT_EQ(Run().status, 0);
-    EXPECT_EQ(Run().uart, expected);
-}
-
-TEST_P(CeExecutableRun, GpioBusCarriesExactlyTheAccessesTheHostSimulationRecords) {
-    ExpectTheGpioAccessesOfTheHostSimulation(Run(), GetParam());
-}
-
-// The first call the program makes: its first message.
-constexpr const char kFirstCall[] = "NKDbgPrintfW";
-
-const Machine kCeMachines[] = {kMachines[0], kMachines[7]};  // mainstone (PXA270), tosa (PXA255)
-
-INSTANTIATE_TEST_SUITE_P(OnTheLoader, CeExecutableRun, testing::ValuesIn(kCeMachines),
-                         [](const testing::TestParamInfo<Machine>& info) {
-                             return std::string(info.param.name);
-                         });
-
-std::size_t GpioAccessCount(const EmulatedRun& run) {
-    std::size_t count = 0;
-    for (const BusAccess& access : run.bus) count += access.device == "pxa2xx-gpio" ? 1 : 0;
-    return count;
-}
-
-// Each call the program makes can be refused, as a device may refuse it:
-// the program must take its error path and give back what it holds, and
-// what it does not give back is reported by the loader at the end.
-struct RefusedCall {
-    const char* name;
-    std::uint32_t options;
-    int status;
-    std::string uart;  // the whole output, or with kLeftBehind its end
-    bool leftBehind;
-};
-
-const std::string kNotMapped = "-TolvarGPIO()\r\n+~TolvarGPIO()\r\n-~TolvarGPIO()\r\n\r\n-TolvarGPIOTest\r\n";
-
-const RefusedCall kRefusedCalls[] = {
-    {"ce-no-alloc", ce_loader::kOptionRefuseVirtualAlloc, 1,
-     "+TolvarGPIOTest\r\n+TolvarGPIO(3)\r\nError! at VirtualAlloc()\r\n" + kNotMapped, false},
-    {"ce-no-copy", ce_loader::kOptionRefuseVirtualCopy, 1,
-     "+TolvarGPIOTest\r\n+TolvarGPIO(3)\r\nError! at VirtualCopy()\r\n" + kNotMapped, false},
-    {"ce-no-storage", ce_loader::kOptionRefuseLocalAlloc, 1,
-     "+TolvarGPIOTest\r\nError! at new TolvarGPIO()\r\n\r\n-TolvarGPIOTest\r\n", false},
-    // The loader's own check at the end: a program that keeps its
-    // reservation or its object (the release refused) is caught, whatever it returns.
-    {"ce-no-free", ce_loader::kOptionRefuseVirtualFree, 6,
-     "\r\nLoader: the program ended holding 1 reservation(s) and 0 LocalAlloc block(s)\r\n", true},
-    {"ce-no-local-free", ce_loader::kOptionRefuseLocalFree, 6,
-     "\r\nLoader: the program ended holding 0 reservation(s) and 1 LocalAlloc block(s)\r\n", true},
-};
-
-TEST(CeLoader, ARefusedCallTakesTheProgramsErrorPathAndWhatIsKeptIsReported) {
-    for (const RefusedCall& refused : kRefusedCalls) {
-        const EmulatedRun run = BootCe(kMachines[0], refused.name, refused.options);
-        EXPECT_EQ(run.status, refused.status) << refused.name;
-        if (refused.leftBehind) {
-            ASSERT_GE(run.uart.size(), refused.uart.size()) << refused.name;
-            EXPECT_EQ(run.uart.substr(run.uart.size() - refused.uart.size()), refused.uart) << run.uart;
-        } else {
-            EXPECT_EQ(run.uart, refused.uart) << refused.name;
-            EXPECT_EQ(GpioAccessCount(run), 0u) << refused.name;
-        }
-    }
-}
-
-// Copies of the .exe with one thing wrong, as a damaged or foreign file
-// would have it, or a program that breaks a rule of CE's calls.
-struct Patch {
-    const char* name;
-    std::string from, to;  // the one occurrence of `from` becomes `to`
-    int status;
-    std::string uart;  // all the run prints
-};
-
-const std::string kRefused = "Loader: the executable is refused: ";
-
-const Patch kPatches[] = {
-    {"misnamed-import", std::string("VirtualCopy\0", 12), std::string("VirtualCoyp\0", 12), 5,
-     kRefused + "import VirtualCoyp from COREDLL.dll is not offered\r\n"},
-    {"thumb-machine", std::string("PE\0\0\xc0\x01", 6), std::string("PE\0\0\xc4\x01", 6), 5,
-     kRefused + "machine 0x000001c4 is not ARM (0x000001c0)\r\n"},
-    {"other-library", "COREDLL.dll", "KERNEL32.dl", 5,
-     kRefused + "imports from KERNEL32.dl: only COREDLL.dll is offered\r\n"},
-    // The entry's "bic sp, sp, #7" made a no-op: the program calls in with
-    // the stack as the loader handed it, 4 bytes off 8-byte alignment.
-    {"entry-keeps-stack", std::string("\x07\xd0\xcd\xe3", 4), std::string("\x00\x00\xa0\xe1", 4), 7,
-     "\r\nLoader: " + std::string(kFirstCall) + " called with the stack not 8-byte aligned\r\n"},
-    // The GPIO unit mapped without PAGE_NOCACHE (0x604 made 0x404): refused
-    // and reported with its arguments, and the program's error path runs.
-    {"cached-mapping", std::string("\x04\x06\x00\x00", 4), std::string("\x04\x04\x00\x00", 4), 1,
-     "+TolvarGPIOTest\r\n+TolvarGPIO(3)\r\n\r\nLoader: VirtualCopy(0x60000000, 0x0040e000, 0x00010000, "
-     "0x00000404) refused\r\nError! at VirtualCopy()\r\n" + kNotMapped},
-};
-
-TEST(CeLoader, RefusesAFileItCannotRunOrACallCeWouldNotTakeAndSaysWhy) {
-    const std::string original = ReadFile(CE_EXECUTABLE);
-    ASSERT_FALSE(original.empty()) << "no " << CE_EXECUTABLE;
-    for (const Patch& patch : kPatches) {
-        std::string bytes = original;
-        const std::size_t at = bytes.find(patch.from);
-        ASSERT_NE(at, std::string::npos) << patch.name;
-        ASSERT_EQ(bytes.find(patch.from, at + 1), std::string::npos) << patch.name << ": more than one place";
-        bytes.replace(at, patch.from.size(), patch.to);
-        const std::string file = std::string(OUTPUT_DIR) + "/" + patch.name + ".exe";
-        std::ofstream(file, std::ios::binary) << bytes;
-        const EmulatedRun run = BootCe(kMachines[0], patch.name, 0, file);
-        EXPECT_EQ(run.status, patch.status) << patch.name;
-        EXPECT_EQ(run.uart, patch.uart) << patch.name;
-    }
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""A small sound Windows CE ARM executable, a seed for the loader's fuzz target:
+"""A small sound Windows CE ARM executable, a seed for the CE process's reader's fuzz target:
 one code section with an address in it, imports of two COREDLL calls by
 name, and one HIGHLOW base relocation. Usage: make_ce_seed.py FILE"""
 import struct

@@ -14,7 +14,7 @@ head -c 4096 "$dir/healthy-trace.txt" > "$dir/head-trace.txt"
 head -c 4096 "$dir/healthy.vcd" > "$dir/head.vcd"
 # The trace as a debugger window on Windows saves it: UTF-16 with a byte-order mark.
 iconv -f UTF-8 -t UTF-16 "$dir/head-trace.txt" >"$dir/head-trace-utf16.txt"
-# A small sound Windows CE executable for the loader's reader.
+# A small sound Windows CE executable for the CE process's reader.
 python3 "$(dirname "$0")/make_ce_seed.py" "$dir/minimal.exe"
 if command -v sigrok-cli >/dev/null; then
   # The run at 1 kHz, and 1000 samples of the demo device's 12 logic and 2

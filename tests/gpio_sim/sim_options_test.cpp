@@ -26,7 +26,8 @@ TEST(SimOptionsTest, TakesEveryOptionWithItsValueApartOrJoined) {
     const auto parsed = ParseArguments({"--clock", "simulated", "--drive", "GPIO33=high@62.5",
                                         "--drive=GPIO80=low@1", "--trace", "t.txt",
                                         "--access-log=bus.log", "--vcd", "run.vcd", "--svg=run.svg",
-                                        "--sr", "run.sr", "--debug-baud", "115200", "--sleep-tick=1ms"});
+                                        "--sr", "run.sr", "--debug-baud", "115200", "--sleep-tick=1ms",
+                                        "--exe", "TolvarGPIOTest.exe", "--exe-core=pxa255"});
     ASSERT_TRUE(parsed.ok) << parsed.error;
     const auto& options = parsed.options;
     EXPECT_EQ(options.clock, ClockKind::Simulated);
@@ -42,6 +43,8 @@ TEST(SimOptionsTest, TakesEveryOptionWithItsValueApartOrJoined) {
     EXPECT_EQ(options.sessionPath, "run.sr");
     EXPECT_EQ(options.timing.debugBaud, 115200u);
     EXPECT_EQ(options.timing.sleepTickUs, 1000u);
+    EXPECT_EQ(options.executablePath, "TolvarGPIOTest.exe");
+    EXPECT_TRUE(options.pxa255Core);
     EXPECT_EQ(ParseArguments({"--sleep-tick", "0.0155s"}).options.timing.sleepTickUs, 15500u);
     EXPECT_EQ(ParseArguments({"--sleep-tick", "250US", "--debug-baud=50"}).options.timing.sleepTickUs, 250u);
     // A longer run takes later drives.
@@ -140,6 +143,9 @@ TEST(SimOptionsTest, RefusesBadArgumentsSayingWhich) {
         {{"--trace", "trace.svg"}, "--trace 'trace.svg': the name says SVG, but --trace writes text"},
         {{"--access-log", "bus.csv"}, "the name says CSV"},
         {{"--sr", "a.sr", "--sr", "b.sr"}, "option '--sr' given more than once"},
+        {{"--exe", "a.exe", "--exe", "b.exe"}, "option '--exe' given more than once"},
+        {{"--exe-core", "pxa255"}, "option '--exe-core' needs --exe"},
+        {{"--exe", "a.exe", "--exe-core", "pxa250"}, "bad core 'pxa250': expected pxa255 or pxa270"},
     };
     for (const auto& c : cases) {
         const auto parsed = ParseArguments(c.arguments);

@@ -1,12 +1,14 @@
 #include "exercise_session.h"
 
 #include "TolvarGPIOTest.h"
+#include "device_executable.h"
 #include "simulated_board.h"
 
 namespace gpio_sim {
 
 SessionResult RunExerciseSession(ClockKind clock, const std::vector<ScheduledDrive>& schedule,
-                                 bool captureTrace, const BoardFaults& faults, const BoardTiming& timing) {
+                                 bool captureTrace, const BoardFaults& faults, const BoardTiming& timing,
+                                 const std::vector<std::uint8_t>* executable, bool pxa255Core) {
     SessionResult result;
     host::SimulatedBoard& board = host::SimulatedBoard::Instance();
     board.PowerUp();  // also starts the board's clock at 0
@@ -23,7 +25,8 @@ SessionResult RunExerciseSession(ClockKind clock, const std::vector<ScheduledDri
     });
     for (const auto& drive : schedule) board.ScheduleDrive(drive.gpio, drive.drive, drive.atUs);
 
-    result.exitCode = TolvarGPIOTest(nullptr, nullptr, nullptr, 0);
+    result.exitCode = executable != nullptr ? RunDeviceExecutable(*executable, pxa255Core, result.processReport)
+                                            : TolvarGPIOTest(nullptr, nullptr, nullptr, 0);
 
     result.recording.Finish(board.NowUs());
     result.trace = board.Trace();

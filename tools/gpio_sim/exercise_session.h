@@ -4,6 +4,7 @@
 // One run of the unchanged exercise routine on the simulated board, with the
 // schedule applied and the lines and bus recorded.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,15 +16,19 @@ namespace gpio_sim {
 
 struct SessionResult {
     int exitCode = 0;       // the routine's result
+    std::string processReport;  // with an .exe: what the CE process itself reported
     std::string trace;      // empty unless captured
     std::vector<host::PxaGpioModel::Access> accesses;
     LineRecording recording;
 };
 
 // With `captureTrace` false the trace goes to standard output as it is printed.
+// With `executable` the device's .exe runs in place of the host-built program,
+// on a PXA270 core or with `pxa255Core` a PXA255.
 SessionResult RunExerciseSession(ClockKind clock, const std::vector<ScheduledDrive>& schedule,
                                  bool captureTrace, const BoardFaults& faults = {},
-                                 const BoardTiming& timing = {});
+                                 const BoardTiming& timing = {},
+                                 const std::vector<std::uint8_t>* executable = nullptr, bool pxa255Core = false);
 
 // How long the run lasts on a board whose clock is `slowClock` slow and
 // with `timing`, as the simulated clock gives it (the lines, their wiring

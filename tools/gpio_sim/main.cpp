@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "access_log_writer.h"
+#include "device_executable.h"
 #include "exercise_session.h"
 #include "output_file.h"
 #include "sigrok_session_writer.h"
@@ -72,6 +74,12 @@ int main(int argc, char** argv) {
     }
 
     if (!options.sessionPath.empty() && !CanWriteSigrokSessions(error)) return Fail("--sr: " + error);
+    // Read once, before any output is opened: a file that cannot be read shows now.
+    std::vector<std::uint8_t> executable;
+    if (!options.executablePath.empty()) {
+        if (!CanRunDeviceExecutables(error)) return Fail("--exe: " + error);
+        if (!ReadDeviceExecutable(options.executablePath, executable, error)) return Fail(error);
+    }
 
     // Every output is opened before the run, so a file that cannot be
     // written shows now rather than after 66 s.
@@ -105,8 +113,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "pxa-gpio-sim: real clock: the run takes %s s (--clock simulated takes "
                              "milliseconds)\n", FormatShortSeconds(options.runLengthUs).c_str());
     }
-    const SessionResult result = RunExerciseSession(options.clock, options.schedule, !traceToStandardOutput,
-                                                    options.faults, options.timing);
+    const SessionResult result =
+        RunExerciseSession(options.clock, options.schedule, !traceToStandardOutput, options.faults, options.timing,
+                           options.executablePath.empty() ? nullptr : &executable, options.pxa255Core);
+    std::string reportLines = result.processReport;
+    for (std::size_t at = 0, end = 0; at < reportLines.size(); at = end + 1) {
+        end = reportLines.find('\n', at);
+        if (end == std::string::npos) end = reportLines.size();
+        std::fprintf(stderr, "pxa-gpio-sim: %s: %s\n", options.executablePath.c_str(),
+                     reportLines.substr(at, end - at).c_str());
+    }
     // A trace that did not reach standard output fails the run as a lost file would.
     if (traceToStandardOutput && !FlushStandardOutput(error)) return Fail(error);
 

@@ -26,7 +26,7 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
     // Every option that takes a value, in the help's order. Each is given at
     // most once but --drive and --fault; a repeat is refused rather than
     // half-obeyed.
-    std::vector<std::string> drives, faults, clocks, bauds, ticks;
+    std::vector<std::string> drives, faults, clocks, bauds, ticks, executables, cores;
     struct ValueOption {
         const char* name;
         std::vector<std::string>* values;
@@ -41,6 +41,8 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
         {"--clock", &clocks, nullptr, false},
         {"--debug-baud", &bauds, nullptr, false},
         {"--sleep-tick", &ticks, nullptr, false},
+        {"--exe", &executables, nullptr, false},
+        {"--exe-core", &cores, nullptr, false},
         {"--trace", &traces, &options.tracePath, false},
         {"--access-log", &accessLogs, &options.accessLogPath, false},
         {"--vcd", &vcds, &options.vcdPath, false, OutputFormat::Vcd},
@@ -125,6 +127,18 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
         if (option.path != nullptr && given == 1) *option.path = option.values->front();
     }
 
+    if (!executables.empty()) options.executablePath = executables.front();
+    if (!cores.empty()) {
+        if (executables.empty()) {
+            error = "option '--exe-core' needs --exe";
+            return parsed;
+        }
+        if (cores.front() != "pxa255" && cores.front() != "pxa270") {
+            error = "bad core '" + cores.front() + "': expected pxa255 or pxa270";
+            return parsed;
+        }
+        options.pxa255Core = cores.front() == "pxa255";
+    }
     for (const std::string& text : faults) {
         if (!ParseFault(text, options.faults, error)) return parsed;
     }
@@ -220,6 +234,15 @@ Options:
                 With --debug-baud 115200 --sleep-tick 1ms, each write step
                 takes 502 ms and each read sample 12 ms, as on a real board.
                 Both apply under either clock.
+  --exe FILE    Run FILE, the device's TolvarGPIOTest.exe (Windows CE on ARM),
+                instead of the program built for the host: a CE process on an
+                emulated PXA270 core, its calls served by this board, with the
+                same drives, faults, timing and outputs. Every call is checked
+                as CE's kernel takes it; what the process reports (a refused
+                file or call, an access violation) goes to standard error.
+  --exe-core pxa255|pxa270
+                The emulated core that runs --exe's file: pxa270 (default),
+                or pxa255, the older core without its PXA27x additions.
   --trace FILE  Write the trace to FILE instead of standard output.
   --access-log FILE
                 Write every GPIO register access, one a line:
@@ -260,6 +283,9 @@ one that takes nothing (a full device, a pipe nobody reads) fails the run.
 Exit status:
   0  the lines were exercised
   1  the exercise could not get at the GPIO registers (see the trace)
+  5-9 with --exe: the process refused the file (5), the program ended
+     holding memory (6), called with its stack misaligned (7), touched what
+     it was not given (8) or made an access the GPIO unit rejects (9)
   2  bad argument, or an output (a file, a device or pipe, standard output)
      could not be written; no file is left half-written
 
@@ -269,6 +295,7 @@ Examples:
   pxa-gpio-sim --clock simulated --debug-baud 115200 --sleep-tick 1ms --sr run.sr
   pxa-gpio-sim --clock simulated --fault stuck-low=GPIO80 --vcd stuck.vcd --trace stuck.txt
   pxa-gpio-sim --clock simulated --debug-baud 115200 --sleep-tick 1ms --vcd board.vcd
+  pxa-gpio-sim --clock simulated --exe build/wince-arm/app/TolvarGPIOTest.exe --vcd exe.vcd
 )";
 }
 

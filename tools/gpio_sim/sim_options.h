@@ -25,6 +25,8 @@ struct SimOptions {
     std::string vcdPath;
     std::string svgPath;
     std::string sessionPath;  // a sigrok session (.sr)
+    std::string executablePath;  // the device's .exe to run; empty: the host-built program
+    bool pxa255Core = false;     // the core that runs it: a PXA255's rather than a PXA270's
     bool showHelp = false;
 };
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace ce_loader {
+namespace ce_process {
 namespace {
 
 // Field offsets as Microsoft documents the PE format.
@@ -248,7 +248,7 @@ bool BindImports(std::uint8_t* image, const ImageLayout& layout, Directory direc
             if (++importCount > kMostImports) return Fail(refusal, "more imports than any program needs");
             if ((thunk & kImportByOrdinal) != 0) {
                 refusal.Add("import by ordinal ").AddDecimal(thunk & 0xFFFFu).Add(" from ");
-                return Fail(refusal.Add(kCoreLibrary), " is not offered: the loader binds by name");
+                return Fail(refusal.Add(kCoreLibrary), " is not offered: the process binds by name");
             }
             const char* name = nullptr;
             std::size_t nameLength = 0;
@@ -363,7 +363,7 @@ bool CheckHeaders(const std::uint8_t* file, std::size_t fileSize, std::uint32_t 
     }
     if (sizeOfImage > roomForImage) {
         refusal.Add("image of ").AddDecimal(sizeOfImage).Add(" bytes is larger than the ");
-        return Fail(refusal.AddDecimal(roomForImage), " bytes the loader has room for");
+        return Fail(refusal.AddDecimal(roomForImage), " bytes the process has room for");
     }
     const Headers headers = Locate(file);
     const std::uint64_t headersEnd =
@@ -390,6 +390,17 @@ bool CheckHeaders(const std::uint8_t* file, std::size_t fileSize, std::uint32_t 
     return true;
 }
 
+std::size_t ListSections(const std::uint8_t* file, SectionPlacement* out, std::size_t room) {
+    const Headers headers = Locate(file);
+    for (std::uint16_t i = 0; i < headers.sectionCount && i < room; ++i) {
+        const SectionSpan span = SpanOf(headers.sections + i * kSectionHeaderSize);
+        out[i].rva = span.rva;
+        out[i].virtualSize = span.virtualSize;
+        out[i].characteristics = span.flags;
+    }
+    return headers.sectionCount;
+}
+
 bool LoadImage(const std::uint8_t* file, std::size_t fileSize, const ImageLayout& layout,
                std::uint8_t* image, std::uint32_t runAddress, const Export* offered,
                std::size_t offeredCount, Refusal& refusal) {
@@ -409,4 +420,4 @@ bool LoadImage(const std::uint8_t* file, std::size_t fileSize, const ImageLayout
     return BindImports(image, layout, imports, offered, offeredCount, refusal);
 }
 
-}  // namespace ce_loader
+}  // namespace ce_process

@@ -1,17 +1,16 @@
-#ifndef TOOLS_CE_LOADER_PE_IMAGE_H
-#define TOOLS_CE_LOADER_PE_IMAGE_H
+#ifndef TOOLS_CE_PROCESS_PE_IMAGE_H
+#define TOOLS_CE_PROCESS_PE_IMAGE_H
 
 // A Windows CE ARM executable (PE32) checked and loaded the way CE's loader
 // does it: headers first, then the sections copied to where the image runs,
 // its base relocations applied, and each COREDLL import bound by name.
-// Portable code with no heap and no exceptions: it runs in the bare-board
-// loader and, for its tests and its fuzzer, on the host. Every offset and
-// size from the file is checked before it is used.
+// No heap and no exceptions: the file comes from outside, so every offset
+// and size in it is checked against the file's real size before it is used.
 
 #include <cstddef>
 #include <cstdint>
 
-namespace ce_loader {
+namespace ce_process {
 
 // Why a file was refused, as one line of text.
 class Refusal {
@@ -35,7 +34,7 @@ struct ImageLayout {
     std::uint32_t entryRva = 0;
 };
 
-// A call the loader offers in place of COREDLL's.
+// A call the process offers in place of COREDLL's.
 struct Export {
     const char* name;
     std::uint32_t address;
@@ -51,6 +50,21 @@ constexpr const char kCoreLibrary[] = "COREDLL.dll";
 bool CheckHeaders(const std::uint8_t* file, std::size_t fileSize, std::uint32_t roomForImage,
                   ImageLayout& layout, Refusal& refusal);
 
+// Where a section lies in the image and what it may be used for.
+struct SectionPlacement {
+    std::uint32_t rva = 0;
+    std::uint32_t virtualSize = 0;
+    std::uint32_t characteristics = 0;  // IMAGE_SCN_MEM_EXECUTE, _READ, _WRITE among them
+};
+
+constexpr std::uint32_t kSectionMayExecute = 0x20000000;
+constexpr std::uint32_t kSectionMayRead = 0x40000000;
+constexpr std::uint32_t kSectionMayWrite = 0x80000000;
+
+// The sections of a file that CheckHeaders accepted, in order; at most
+// `room` are written. Returns how many the file has.
+std::size_t ListSections(const std::uint8_t* file, SectionPlacement* out, std::size_t room);
+
 // Builds the image that CheckHeaders accepted into `image` (layout.sizeOfImage
 // bytes, zero-filled past each section's data) for running at `runAddress`:
 // every base relocation applied, every import bound to one of `offered`.
@@ -60,6 +74,6 @@ bool LoadImage(const std::uint8_t* file, std::size_t fileSize, const ImageLayout
                std::uint8_t* image, std::uint32_t runAddress, const Export* offered,
                std::size_t offeredCount, Refusal& refusal);
 
-}  // namespace ce_loader
+}  // namespace ce_process
 
-#endif  // TOOLS_CE_LOADER_PE_IMAGE_H
+#endif  // TOOLS_CE_PROCESS_PE_IMAGE_H

@@ -1,7 +1,5 @@
-// LocalAlloc and LocalFree as the loader offers them to a CE program: no
-// more lenient than CE, so that a program's bug with its memory shows on the
-// emulated board. The arena is the loader's one and only, so each test gives
-// back everything it takes.
+// LocalAlloc and LocalFree as the CE process offers them to a program: no
+// more lenient than CE, so that a program's bug with its memory shows.
 
 #include <gtest/gtest.h>
 
@@ -12,11 +10,13 @@
 
 namespace {
 
-using ce_loader::LMEM_FIXED;
-using ce_loader::LMEM_ZEROINIT;
-using ce_loader::LocalAllocate;
-using ce_loader::LocalBlocksHeld;
-using ce_loader::LocalRelease;
+using ce_process::LMEM_FIXED;
+using ce_process::LMEM_ZEROINIT;
+
+ce_process::LocalHeap heap;
+void* LocalAllocate(std::uint32_t flags, std::uint32_t bytes) { return heap.Allocate(flags, bytes); }
+void* LocalRelease(void* block) { return heap.Release(block); }
+std::uint32_t LocalBlocksHeld() { return heap.BlocksHeld(); }
 
 // A program that reads memory it never wrote must not find zeros by luck:
 // only LMEM_ZEROINIT promises them. Both kinds come from a block that held
@@ -35,7 +35,7 @@ TEST(CeLocalHeap, OnlyZeroInitMemoryComesZeroed) {
 
 // LocalFree returns null only for a block it gave out and still holds; any
 // other pointer comes back, as CE reports a failed free, and the count of
-// held blocks (the loader's report at exit) stays right.
+// held blocks (the process's report at exit) stays right.
 TEST(CeLocalHeap, FreesOnlyItsOwnBlocksOnceAndCountsWhatIsHeld) {
     ASSERT_EQ(LocalBlocksHeld(), 0u);
     void* block = LocalAllocate(LMEM_FIXED, 16);
@@ -57,9 +57,9 @@ TEST(CeLocalHeap, FreesOnlyItsOwnBlocksOnceAndCountsWhatIsHeld) {
 TEST(CeLocalHeap, RefusesWhatItCannotHonour) {
     constexpr std::uint32_t kMoveable = 0x0002;
     EXPECT_EQ(LocalAllocate(kMoveable, 16), nullptr);
-    EXPECT_EQ(LocalAllocate(LMEM_FIXED, 257), nullptr);
+    EXPECT_EQ(LocalAllocate(LMEM_FIXED, 0x1001), nullptr);
     std::vector<void*> held;
-    for (void* block; (block = LocalAllocate(LMEM_FIXED, 256)) != nullptr;) held.push_back(block);
+    for (void* block; (block = LocalAllocate(LMEM_FIXED, 0x1000)) != nullptr;) held.push_back(block);
     EXPECT_EQ(held.size(), 8u);
     EXPECT_EQ(LocalBlocksHeld(), 8u);
     for (void* block : held) EXPECT_EQ(LocalRelease(block), nullptr);

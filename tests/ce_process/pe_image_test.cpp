@@ -96,7 +96,7 @@ Bytes SoundFile() {
     return file;
 }
 
-const ce_loader::Export kOffered[] = {{"Sleep", 0xA0001111}, {"VirtualCopy", 0xA0002222}};
+const ce_process::Export kOffered[] = {{"Sleep", 0xA0001111}, {"VirtualCopy", 0xA0002222}};
 
 struct Fault {
     const char* name;
@@ -147,11 +147,11 @@ TEST_P(RefusedFile, IsRefusedWithAMessageSayingWhy) {
     Bytes file = SoundFile();
     GetParam().apply(file);
     static std::uint8_t image[0x4000];
-    ce_loader::ImageLayout layout;
-    ce_loader::Refusal refusal;
+    ce_process::ImageLayout layout;
+    ce_process::Refusal refusal;
     const bool loaded =
-        ce_loader::CheckHeaders(file.data(), file.size(), 0x100000, layout, refusal) &&
-        ce_loader::LoadImage(file.data(), file.size(), layout, image, kRunAddress, kOffered, 2, refusal);
+        ce_process::CheckHeaders(file.data(), file.size(), 0x100000, layout, refusal) &&
+        ce_process::LoadImage(file.data(), file.size(), layout, image, kRunAddress, kOffered, 2, refusal);
     EXPECT_FALSE(loaded);
     EXPECT_NE(std::string(refusal.Text()).find(GetParam().refusal), std::string::npos) << refusal.Text();
 }
@@ -161,10 +161,10 @@ INSTANTIATE_TEST_SUITE_P(CeExecutable, RefusedFile, testing::ValuesIn(kFaults),
 
 // A file that must load: checked for an image of 0x4000 bytes, then placed
 // at the run address.
-void LoadSoundImage(const Bytes& file, std::vector<std::uint8_t>& image, ce_loader::ImageLayout& layout) {
-    ce_loader::Refusal refusal;
-    ASSERT_TRUE(ce_loader::CheckHeaders(file.data(), file.size(), 0x4000, layout, refusal)) << refusal.Text();
-    ASSERT_TRUE(ce_loader::LoadImage(file.data(), file.size(), layout, image.data(), kRunAddress, kOffered, 2,
+void LoadSoundImage(const Bytes& file, std::vector<std::uint8_t>& image, ce_process::ImageLayout& layout) {
+    ce_process::Refusal refusal;
+    ASSERT_TRUE(ce_process::CheckHeaders(file.data(), file.size(), 0x4000, layout, refusal)) << refusal.Text();
+    ASSERT_TRUE(ce_process::LoadImage(file.data(), file.size(), layout, image.data(), kRunAddress, kOffered, 2,
                                      refusal))
         << refusal.Text();
 }
@@ -172,7 +172,7 @@ void LoadSoundImage(const Bytes& file, std::vector<std::uint8_t>& image, ce_load
 TEST(CeExecutable, SoundFileIsRelocatedToItsRunAddressAndBoundByName) {
     const Bytes file = SoundFile();
     std::vector<std::uint8_t> image(0x4000, 0xEE);
-    ce_loader::ImageLayout layout;
+    ce_process::ImageLayout layout;
     ASSERT_NO_FATAL_FAILURE(LoadSoundImage(file, image, layout));
     EXPECT_EQ(layout.entryRva, 0x1000u);
     EXPECT_EQ(Get32(&image[0x1004]), kRunAddress + 0x2040);
@@ -192,7 +192,7 @@ TEST(CeExecutable, RawDataPastASectionsVirtualSizeIsNotCopied) {
     file.resize(kReloc + 0x2000, 0xAB);
     Put32(file, kSections + 80 + 16, 0x2000);  // .reloc: raw size 0x2000, virtual size 0x100
     std::vector<std::uint8_t> image(0x6000, 0xEE);  // the image, then room it must not touch
-    ce_loader::ImageLayout layout;
+    ce_process::ImageLayout layout;
     ASSERT_NO_FATAL_FAILURE(LoadSoundImage(file, image, layout));
     EXPECT_EQ(Get32(&image[0x3000]), 0x1000u);  // the section's own data is there
     bool zeroPastTheSection = true;
