@@ -7,12 +7,15 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -437,9 +440,16 @@ TEST(ProgressLineOnATerminal, OverwritesWholeWithinTheWidth) {
         line.End();
     }
     // What a terminal shows: each character at the cursor, \r to the line's start, \b one back.
+    // A pty hands its output over in pieces: read up to the line's end.
     char block[4096];
-    const ssize_t got = read(board, block, sizeof block);
-    ASSERT_GT(got, 0);
+    ssize_t got = 0;
+    while (std::memchr(block, '\n', static_cast<std::size_t>(got)) == nullptr) {
+        struct pollfd ready {board, POLLIN, 0};
+        ASSERT_EQ(poll(&ready, 1, 30000), 1) << "the line was never ended";
+        const ssize_t piece = read(board, block + got, sizeof block - static_cast<std::size_t>(got));
+        ASSERT_GT(piece, 0);
+        got += piece;
+    }
     std::vector<std::string> cells;
     std::size_t cursor = 0, widest = 0;
     for (std::size_t i = 0; i < static_cast<std::size_t>(got) && block[i] != '\n'; ++i) {
