@@ -152,6 +152,23 @@ Capture Delayed(Capture capture, std::uint64_t fromPs, std::uint64_t byPs) {
     return capture;
 }
 
+// A board that resets at `atPs` (its lines as at power-up) and runs
+// `second` from `gapPs` later: the capture holds both runs.
+Capture Restarted(const Capture& first, std::uint64_t atPs, std::uint64_t gapPs, const Capture& second) {
+    Capture both = Cut(first, 0, atPs);
+    CapturedLine* to[] = {&both.gpio33, &both.gpio80};
+    const CapturedLine* from[] = {&second.gpio33, &second.gpio80};
+    for (int line = 0; line < kLineCount; ++line) {
+        for (std::size_t i = 0; i < from[line]->changes.size(); ++i) {
+            const LevelChange& change = from[line]->changes[i];
+            if (change.level == to[line]->changes.back().level) continue;
+            to[line]->changes.push_back({i == 0 ? atPs : change.timePs + atPs + gapPs, change.level});
+        }
+    }
+    both.endPs = atPs + gapPs + second.endPs;
+    return both;
+}
+
 const ExpectedRun& Expected() {
     static const ExpectedRun run = RunExpectedExercise(0x20000000);
     return run;
@@ -317,6 +334,25 @@ TEST(CaptureDiagnosis, EachBoardFaultIsNamed) {
         // earlier or later fits as well.
         {"capture of steps 47 to 100 only", Cut(pulledHigh, 23200000 * kPsPerUs, 50100000 * kPsPerUs), "follows",
          "follows", Status::Incomplete, Status::Ok, Status::Ok, "which steps they are is not known"},
+        // A board that reset in the read phase (after 166 of 600 samples)
+        // and ran again a second later: its last whole run judged. The
+        // first run's write phase was held against the second's samples.
+        {"restarted in the read phase", Restarted(pulledHigh, 61665000 * kPsPerUs, kPsPerSecond, pulledHigh),
+         "follows the patterns in all 120 steps", "follows the patterns in all 120 steps", Status::Info, Status::Ok,
+         Status::Ok, "the board restarted: the capture's write phase from 62.665 s judged, the last whole run of 2"},
+        {"restarted, GPIO80 stuck low in the second run",
+         Restarted(pulledHigh, 61665000 * kPsPerUs, kPsPerSecond, RunBoard(fault(BoardFault::Kind::StuckLow, 80)).capture),
+         follows, "stuck low: low in all 120", Status::Fault, Status::Ok, Status::Ok,
+         "GPIO80 stuck low; the board restarted"},
+        {"restarted, GPIO80 stuck low in the first run",
+         Restarted(RunBoard(fault(BoardFault::Kind::StuckLow, 80)).capture, 61665000 * kPsPerUs, kPsPerSecond,
+                   pulledHigh),
+         follows, follows, Status::Info, Status::Ok, Status::Ok, "the last whole run of 2"},
+        // The second run cut short in its write phase: the first is the last whole one.
+        {"restarted, the capture ends in the second write phase",
+         Restarted(pulledHigh, 61665000 * kPsPerUs, kPsPerSecond, Cut(pulledHigh, 0, 30300000 * kPsPerUs)),
+         "follows the patterns in all 120 steps", follows, Status::Ok, Status::Ok, Status::Ok,
+         "120 steps found, both lines follow the patterns"},
         {"no activity at all", FromPatterns({}, plan.stepPs, 0, 70 * kPsPerSecond), "stuck low: never changes",
          "stuck low: never changes", Status::Incomplete, Status::Incomplete, Status::Incomplete, "no run found"},
     };

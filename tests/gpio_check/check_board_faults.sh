@@ -165,7 +165,10 @@ board slow-clock "--fault slow-clock=0.05" "" \
 # A bench's bad day, from small edits of a healthy run's VCD and trace
 # (VCD and trace only: the .sr reader feeds the same analysis): the checker
 # places what it sees, names what is odd, and calls no healthy board faulty.
-edit_vcd() {  # edit_vcd OP: cut=SECONDS (the capture starts later) or delay=SECONDS:MS (every change from then on later)
+# edit_vcd OP: cut=SECONDS (the capture starts later), delay=SECONDS:MS (every change from then on later)
+# or restart=SECONDS:GAP[:FIRST-VCD] (the board, running FIRST-VCD's run or this one, resets then, its lines as
+# at the start, and runs this run again GAP seconds later)
+edit_vcd() {
   python3 - "$dir/run.vcd" "$1" <<'EOF'
 import sys
 path, op = sys.argv[1], sys.argv[2]
@@ -181,6 +184,18 @@ if kind == "cut":
     for t, l in events:
         if l and t <= cut: first[l[1:]] = l[0]
     events = [(0, v + k) for k, v in first.items()] + [(t - cut, l) for t, l in events if t > cut]
+elif kind == "restart":
+    at, gap = (int(float(x) * 1e6) for x in value.split(":")[:2])
+    before = events
+    if value.count(":") == 2:  # the same channels in the same order: the same identifiers
+        before, t = [], 0
+        other = open(value.split(":", 2)[2]).read().splitlines()
+        for l in other[next(i for i, l in enumerate(other) if l.startswith("$enddefinitions")) + 1:]:
+            if l.startswith("#"): t = int(l[1:])
+            elif l and not l.startswith("$"): before.append((t, l))
+    first = {l[1:]: l[0] for t, l in events if l and t == 0}
+    events = ([(t, l) for t, l in before if t < at] + [(at, v + k) for k, v in first.items()] +
+              [(t + at + gap, l) for t, l in events])
 else:
     start, by = (float(x) for x in value.split(":"))
     events = [(t + int(by * 1e3) if t >= start * 1e6 else t, l) for t, l in events]
@@ -222,6 +237,19 @@ cut = [m.end() for m in re.finditer(rb"Read value: 0x..\r", t)][165]
 open(sys.argv[1], "wb").write(t[:cut] + t)'
 edited "reset at message 305" "$after_run" "" "$restart" 0 \
   "^trace +info +the board restarted \(the run starts again at message 305\); the run from message 305 judged: a whole run in order: 741 messages$"
+# The capture shows the restart too (the reset after the 166th read, the
+# run again a second later): it held the first run's write phase against
+# the second run's samples, "the input reads other than the pin" (exit 1).
+edited "reset at message 305, in the capture too" "$after_run" restart=61.665:1 "$restart" 0 \
+  "^write phase \(capture\) +info +120 steps found, both lines follow the patterns; the board restarted: the capture's write phase from 62\.665 s judged, the last whole run of 2$"
+expect 0 "^trace against capture +ok" --trace "$dir/run.txt" --capture "$dir/run.vcd" --svg "$dir/run.svg"
+expect 0 "^write phase \(capture\) +info .*the board restarted" --capture "$dir/run.vcd"
+# A fault in the judged run is still found: the first run healthy (from the
+# capture above), the second with GPIO80 stuck low.
+cp "$dir/run.vcd" "$dir/healthy-first.vcd"
+edited "reset at message 305, GPIO80 stuck low after it" "--fault stuck-low=GPIO80 $after_run" \
+  "restart=61.665:1:$dir/healthy-first.vcd" "$restart" 1 "^GPIO80 +FAULT +stuck low"
+expect 1 "^write phase \(capture\) +FAULT +GPIO80 stuck low; the board restarted" --capture "$dir/run.vcd"
 # It refused the trace (exit 2): the noise taken for a UTF-16 byte-order mark.
 edited "noise FF FE before the trace" "$after_run" "" \
   'import sys; t = open(sys.argv[1], "rb").read(); open(sys.argv[1], "wb").write(b"\xff\xfe" + t)' 0 \

@@ -19,6 +19,7 @@ constexpr double kPsPerMs = 1e9;
 constexpr double kStepMargin = 0.1;
 constexpr std::size_t kShownSteps = 4;
 constexpr std::size_t kLargestMissingRun = 3;
+constexpr std::size_t kMostRunsLookedFor = 16;
 
 struct Segment {
     double start;
@@ -61,10 +62,12 @@ double KnownUntil(const Capture& capture) {
     return endPs;
 }
 
-Segments ToSegments(const CapturedLine& line, double endPs) {
+// From `startPs` on: a later run is placed in the capture after an earlier one.
+Segments ToSegments(const CapturedLine& line, double startPs, double endPs) {
     Segments segments;
     for (std::size_t i = 0; i < line.changes.size(); ++i) {
-        const double start = static_cast<double>(line.changes[i].timePs);
+        const double start = std::max(startPs, static_cast<double>(line.changes[i].timePs));
+        if (i + 1 < line.changes.size() && static_cast<double>(line.changes[i + 1].timePs) <= startPs) continue;
         if (i > 0 && start >= endPs) break;
         const double end = i + 1 < line.changes.size() ? static_cast<double>(line.changes[i + 1].timePs) : endPs;
         if (end <= start && i + 1 < line.changes.size()) continue;
@@ -149,7 +152,7 @@ struct StepLevels {
 };
 
 // `starts` holds where each step starts and, last, where the last one ends.
-StepLevels LevelsOfSteps(const std::array<Segments, kLineCount>& lines, double endPs,
+StepLevels LevelsOfSteps(const std::array<Segments, kLineCount>& lines, double startPs, double endPs,
                          const std::vector<double>& starts) {
     StepLevels result;
     const std::size_t steps = starts.size() - 1;
@@ -159,7 +162,7 @@ StepLevels LevelsOfSteps(const std::array<Segments, kLineCount>& lines, double e
         const double length = starts[s + 1] - starts[s];
         const double from = starts[s] + kStepMargin * length;
         const double to = starts[s + 1] - kStepMargin * length;
-        if (from < 0 || to > endPs) continue;
+        if (from < startPs || to > endPs) continue;
         result.captured[s] = true;
         ++result.capturedCount;
         for (int line = 0; line < kLineCount; ++line) {
@@ -313,11 +316,12 @@ std::string StepRange(std::size_t first, std::size_t last) {
 
 class Analyser {
 public:
-    Analyser(const Capture& capture, const WritePlan& plan, CaptureAnalysis& out)
-        : capture_(capture), plan_(plan), out_(out), endPs_(KnownUntil(capture)) {
+    // Only what the capture holds from `startPs` to `untilPs`.
+    Analyser(const Capture& capture, const WritePlan& plan, CaptureAnalysis& out, double startPs, double untilPs)
+        : capture_(capture), plan_(plan), out_(out), startPs_(startPs), endPs_(std::min(untilPs, KnownUntil(capture))) {
         out_.endPs = endPs_;
         for (int line = 0; line < kLineCount; ++line) {
-            raw_[static_cast<std::size_t>(line)] = ToSegments(LineOf(capture, line), endPs_);
+            raw_[static_cast<std::size_t>(line)] = ToSegments(LineOf(capture, line), startPs_, endPs_);
         }
     }
 
@@ -333,7 +337,9 @@ public:
         out_.writePhaseFound = true;
         gridStartPs_ = out_.firstStepPs;
         starts_ = StepStarts(boundaries_, out_.firstStepPs, out_.stepPs, plan_.patterns.size());
-        steps_ = LevelsOfSteps(clean_, endPs_, starts_);
+        steps_ = LevelsOfSteps(clean_, startPs_, endPs_, starts_);
+        out_.wholeWritePhase = out_.stepsNumbered && steps_.capturedCount == plan_.patterns.size() &&
+                               4 * boundaries_.size() >= plan_.patterns.size();
         out_.writeEndPs = starts_.back();
         JudgeLines();
         MeasurePeriod();
@@ -380,7 +386,7 @@ private:
                 const double first = edges_[anchor] - static_cast<double>(k) * step;
                 // The edges followed from there, across late steps.
                 const std::vector<double> starts = StepStarts(Boundaries(edges_, first, step, count), first, step, count);
-                const StepLevels levels = LevelsOfSteps(clean_, endPs_, starts);
+                const StepLevels levels = LevelsOfSteps(clean_, startPs_, endPs_, starts);
                 if (levels.capturedCount == 0) continue;
                 // Steps seen outside the phase are steps it fails to explain.
                 const double slack = 0.25 * step;
@@ -861,7 +867,7 @@ private:
     void FindGlitches() {
         CheckResult& result = out_.glitches;
         const double shortest = kGlitchFraction * static_cast<double>(plan_.stepPs);
-        const double from = std::max(0.0, out_.firstStepPs), to = out_.writeEndPs;
+        const double from = std::max(startPs_, out_.firstStepPs), to = out_.writeEndPs;
         std::size_t total = 0;
         for (int line = 0; line < kLineCount; ++line) {
             std::vector<double> times;
@@ -929,6 +935,7 @@ private:
     const Capture& capture_;
     const WritePlan& plan_;
     CaptureAnalysis& out_;
+    double startPs_;
     double endPs_;
     std::array<Segments, kLineCount> raw_;
     std::array<Segments, kLineCount> clean_;
@@ -967,8 +974,54 @@ WritePlan PlanFromRun(const ExpectedRun& run) {
 }
 
 CaptureAnalysis AnalyseCapture(const Capture& capture, const WritePlan& plan) {
+    const double everything = static_cast<double>(capture.endPs);
     CaptureAnalysis analysis;
-    Analyser(capture, plan, analysis).Run();
+    Analyser(capture, plan, analysis, 0, everything).Run();
+    // A board that restarts runs again from the start: the capture's last
+    // whole write phase is the run a trace judges too (the last whole one).
+    // The run placed first is the one the patterns fit best, not
+    // necessarily the first: whole runs before it are looked for too.
+    std::vector<double> earlier;
+    while (analysis.writePhaseFound && earlier.size() < kMostRunsLookedFor) {
+        // From the first change after the run (a reset's, or the inputs'):
+        // a reset's edges are no steps of the next run.
+        double nextPs = everything;
+        for (int line = 0; line < kLineCount; ++line) {
+            const auto& changes = LineOf(capture, line).changes;
+            const double afterPs = analysis.writeEndPs + 0.5 * analysis.stepPs;
+            const auto next = std::upper_bound(changes.begin(), changes.end(), afterPs,
+                                               [](double t, const LevelChange& c) { return t < static_cast<double>(c.timePs); });
+            if (next != changes.end()) nextPs = std::min(nextPs, static_cast<double>(next->timePs));
+        }
+        if (nextPs >= everything) break;
+        CaptureAnalysis later;
+        Analyser(capture, plan, later, nextPs, everything).Run();
+        if (!later.writePhaseFound || !later.wholeWritePhase) break;
+        earlier.push_back(analysis.firstStepPs);
+        analysis = std::move(later);
+    }
+    for (double beforePs = earlier.empty() ? analysis.firstStepPs : earlier.front();
+         analysis.writePhaseFound && earlier.size() < kMostRunsLookedFor;) {
+        CaptureAnalysis before;
+        Analyser(capture, plan, before, 0, beforePs - 0.5 * analysis.stepPs).Run();
+        if (!before.writePhaseFound || !before.wholeWritePhase) break;
+        beforePs = before.firstStepPs;
+        earlier.insert(earlier.begin(), beforePs);
+    }
+    if (!earlier.empty()) {
+        std::string from;
+        for (double startPs : earlier) from += (from.empty() ? "" : ", ") + Seconds(std::max(0.0, startPs));
+        CheckResult& result = analysis.writePhase;
+        result.Raise(Status::Info);
+        result.summary += "; the board restarted: the capture's write phase from " +
+                          Seconds(analysis.firstStepPs) + " judged, the last whole run of " +
+                          std::to_string(earlier.size() + 1);
+        result.details.insert(result.details.begin(),
+                              "the board restarted: the capture holds write phases from " + from + " and " +
+                                  Seconds(analysis.firstStepPs) + "; the last whole one is judged, as the "
+                                  "trace judges the last whole run");
+        analysis.restarts = earlier.size();
+    }
     return analysis;
 }
 

@@ -58,6 +58,10 @@ struct CaptureAnalysis {
     // at otherFirstStepPs, and their numbers are a guess.
     bool stepsNumbered = true;
     double otherFirstStepPs = 0;
+    // Every step captured and placed by its edges: a run the board ran whole.
+    bool wholeWritePhase = false;
+    // Whole write phases before the judged one: the board restarted.
+    std::size_t restarts = 0;
     double stepPs = 0;       // as measured
     std::size_t missingSteps = 0;
     double leastStepPs = 0;     // the shortest and longest step between two edges
