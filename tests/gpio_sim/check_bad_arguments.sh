@@ -129,21 +129,20 @@ master, slave = pty.openpty()
 tty.setraw(slave)
 sim = subprocess.Popen([sys.argv[1], "--clock", "simulated", "--trace", "/dev/stdout"],
                        stdout=master, stderr=subprocess.PIPE)
-os.close(master)
 got = b""
 # Read while it writes (a terminal holds only a few KiB), until it is done
-# and nothing more is there. Writing to a terminal no one reads, it would
-# wait for ever: stopped after two minutes.
+# and nothing more is there. The master stays open here until then: its
+# last close would hang the terminal up and drop what was not read yet.
+# Writing to a terminal no one reads, it would wait for ever: stopped after
+# two minutes.
 deadline = time.monotonic() + 120
 while time.monotonic() < deadline:
     ready, _, _ = select.select([slave], [], [], 0.2)
-    try:
-        chunk = os.read(slave, 65536) if ready else b""
-    except OSError:  # the master closed: all of it was read
-        chunk = b""
+    chunk = os.read(slave, 65536) if ready else b""
     got += chunk
     if not chunk and sim.poll() is not None:
         break
+os.close(master)
 if sim.poll() is None:
     sim.kill()
     print("still writing after 120 s: nothing read it")
