@@ -77,8 +77,9 @@ bool CheckRunPaths(const CheckOptions& options, const std::string& savedTrace, s
     }
     // No output replaces an input, or another output, however the paths are spelled.
     const std::string jsonPath = options.jsonPath == "-" ? "" : options.jsonPath;
-    for (const auto& [input, what] : {std::make_pair(&options.tracePath, "trace"),
-                                      std::make_pair(&options.capturePath, "capture")}) {
+    const std::pair<const std::string*, const char*> readInputs[] = {{&options.tracePath, "trace"},
+                                                                     {&options.capturePath, "capture"}};
+    for (const auto& [input, what] : readInputs) {
         if (input->empty()) continue;
         if (!options.svgPath.empty() && NameSameFile(options.svgPath, *input)) {
             error = "--svg " + options.svgPath + " is the " + what +
