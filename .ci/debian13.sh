@@ -81,12 +81,13 @@ if [[ ! -d "$root" ]]; then
 fi
 
 # What runs inside: the host tree with GCC 14 and its tests (the PXA
-# machines' tests skip themselves, naming QEMU's version; the .exe's runs on
-# QEMU's PXA machines are left out by name), then the Release build (-O3).
+# machines' tests skip themselves, naming QEMU's version; the .exe patched
+# where WinMain is called is left out by name: that patch edits the branch
+# as Debian 12's ARM compiler lays it out), then the Release build (-O3).
 steps='
 cmake --preset host
 cmake --build --preset host
-ctest --preset host -E "^CeExecutable\."
+ctest --preset host -E "/entry_returns_"
 cmake --workflow --preset release
 '
 

@@ -12,6 +12,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <ostream>
+#include <regex>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -144,12 +145,19 @@ TEST_P(OnEachCore, ARefusedCallTakesTheProgramsErrorPathAndWhatIsKeptIsReported)
 // Copies of the .exe with one thing wrong: a damaged or foreign file, a
 // program that breaks a rule of CE's calls, or one that touches what it was
 // not given. Each patch replaces bytes that occur once in the file.
+// What another version of the ARM compiler may lay out differently, and a
+// patch does not hold it to: where the faulting instruction ends up.
+enum class Layout { kExact, kAnyInstructionAddress };
+
 struct Patch {
     const char* name;
     std::string from, to;
     int exitCode;
     std::string report;  // the process's whole report
+    Layout layout = Layout::kExact;
 };
+
+
 
 std::string Word(std::uint32_t value) {
     std::string bytes(4, '\0');
@@ -199,6 +207,8 @@ const Patch kPatches[] = {
      ce_process::kExitMisalignedStack, "NKDbgPrintfW called with the stack not 8-byte aligned\n"},
     // An entry that returns rather than call ExitThread: what it returns is
     // the exit code (here 3, in place of WinMain's 0).
+    // (The branch to WinMain as Debian 12's ARM compiler lays it out: the
+    // same pair of words stands twice in another compiler's output.)
     {"entry-returns", Words({0xEB000124, 0xE1A00005}), Words({0xE1A00000, 0xE3A00003}), 3, ""},
     // Calls CE's kernel refuses: reported with their arguments, and the
     // program's error path runs (or what it keeps is reported at its end).
@@ -237,7 +247,7 @@ const Patch kPatches[] = {
     // GPLR1 read a byte at a time: the GPIO unit takes 32-bit accesses only.
     {"byte-read-of-a-register", Word(0x05930004), Word(0x05D30004), ce_process::kExitBusFault,
      "bus fault: read of 8 bits at offset 0x00000004: the GPIO unit takes 32-bit accesses only, "
-     "instruction at 0x0010124c (image+0x124c)\n"},
+     "instruction at 0x0010124c (image+0x124c)\n", Layout::kAnyInstructionAddress},
     {"jump-into-data", Words({kPush, kKeepSp}), Words({kPush, 0xE280FA02}), ce_process::kExitAccessViolation,
      "access violation: instruction fetch from 0x00102000 (the program's data), "
      "instruction at 0x00102000 (image+0x2000)\n"},
@@ -264,6 +274,13 @@ TEST_P(PatchedExecutable, IsStoppedOrRefusedAndTheProcessSaysWhy) {
     if (std::string(patch.name) == "map-off-the-base") {
         EXPECT_NE(run.result.report.find("VirtualCopy(0x20000010, 0x0040e000, 0x00010000, 0x00000604) refused\n"),
                   std::string::npos)
+            << run.result.report;
+    } else if (patch.layout == Layout::kAnyInstructionAddress) {
+        const std::size_t named = patch.report.find("instruction at 0x");
+        ASSERT_NE(named, std::string::npos) << patch.name;
+        EXPECT_EQ(run.result.report.substr(0, named), patch.report.substr(0, named));
+        EXPECT_TRUE(std::regex_match(run.result.report.substr(named),
+                                     std::regex("instruction at 0x001[0-9a-f]{5} \\(image\\+0x[0-9a-f]+\\)\n")))
             << run.result.report;
     } else {
         EXPECT_EQ(run.result.report, patch.report);
