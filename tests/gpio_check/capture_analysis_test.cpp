@@ -35,14 +35,14 @@ struct BoardRun {
     Capture capture;
 };
 
-Level LevelOf(const gpio_sim::PinState& state) {
+Level LevelOf(const gpio_bench::PinState& state) {
     if (state.contention) return Level::Unknown;
     if (!state.output && !state.driven) return Level::Undriven;
     return state.level ? Level::High : Level::Low;
 }
 
 // What an analyser clipped onto the lines records.
-Capture FromRecording(const gpio_sim::LineRecording& recording) {
+Capture FromRecording(const gpio_bench::LineRecording& recording) {
     Capture capture;
     CapturedLine* lines[] = {&capture.gpio33, &capture.gpio80};
     for (std::size_t t = 0; t < recording.Tracks().size(); ++t) {
@@ -66,9 +66,9 @@ BoardRun RunBoard(const std::function<void(SimulatedBoard&)>& setUp = [](Simulat
     board.UseVirtualClock();
     board.CaptureTrace();
     setUp(board);
-    gpio_sim::LineRecording recording;
+    gpio_bench::LineRecording recording;
     recording.Start(board.Gpio());
-    board.Gpio().SetPinListener([&recording](unsigned gpio, const gpio_sim::PinState& state, std::uint64_t us) {
+    board.Gpio().SetPinListener([&recording](unsigned gpio, const gpio_bench::PinState& state, std::uint64_t us) {
         recording.OnPinChange(gpio, state, us);
     });
     TolvarGPIOTest(nullptr, nullptr, nullptr, 0);

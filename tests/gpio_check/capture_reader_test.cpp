@@ -67,8 +67,8 @@ struct SimulatedRun {
 };
 const SimulatedRun& SimulatorRun() {
     static const SimulatedRun run = [] {
-        const auto result = gpio_sim::RunExerciseSession(
-            gpio_sim::ClockKind::Simulated, {{33, host::SimulatedBoard::OutsideDrive::High, 62500000}}, true);
+        const auto result = gpio_bench::RunExerciseSession(
+            gpio_bench::ClockKind::Simulated, {{33, host::SimulatedBoard::OutsideDrive::High, 62500000}}, true);
         SimulatedRun made;
         made.vcdPath = WriteFile("run.vcd", gpio_sim::RenderVcd(result.recording, "test run"));
         std::string* texts[] = {&made.changes33, &made.changes80};

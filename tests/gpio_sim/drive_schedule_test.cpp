@@ -8,7 +8,7 @@
 
 namespace {
 
-using gpio_sim::ScheduledDrive;
+using gpio_bench::ScheduledDrive;
 using Drive = host::SimulatedBoard::OutsideDrive;
 
 TEST(DriveScheduleTest, ReadsEveryFormOfLineLevelAndTime) {
@@ -32,7 +32,7 @@ TEST(DriveScheduleTest, ReadsEveryFormOfLineLevelAndTime) {
     for (const auto& c : cases) {
         ScheduledDrive drive{};
         std::string error;
-        ASSERT_TRUE(gpio_sim::ParseDrive(c.text, drive, error)) << c.text << ": " << error;
+        ASSERT_TRUE(gpio_bench::ParseDrive(c.text, drive, error)) << c.text << ": " << error;
         EXPECT_EQ(drive.gpio, c.gpio) << c.text;
         EXPECT_EQ(drive.drive, c.drive) << c.text;
         EXPECT_EQ(drive.atUs, c.atUs) << c.text;
@@ -65,29 +65,29 @@ TEST(DriveScheduleTest, RejectsWhatItCannotMeanWithAMessageNamingIt) {
     for (const auto& c : cases) {
         ScheduledDrive drive{};
         std::string error;
-        EXPECT_FALSE(gpio_sim::ParseDrive(c.text, drive, error)) << c.text;
+        EXPECT_FALSE(gpio_bench::ParseDrive(c.text, drive, error)) << c.text;
         EXPECT_NE(error.find(c.message), std::string::npos) << c.text << " gave: " << error;
     }
 }
 
 TEST(DriveScheduleTest, OneLineCannotTakeTwoLevelsAtOneTime) {
     std::string error;
-    EXPECT_TRUE(gpio_sim::CheckSchedule({{33, Drive::High, 1000}, {80, Drive::Low, 1000},
+    EXPECT_TRUE(gpio_bench::CheckSchedule({{33, Drive::High, 1000}, {80, Drive::Low, 1000},
                                          {33, Drive::Low, 2000}},
                                         error));
-    EXPECT_FALSE(gpio_sim::CheckSchedule({{33, Drive::High, 1000}, {80, Drive::Low, 1000},
+    EXPECT_FALSE(gpio_bench::CheckSchedule({{33, Drive::High, 1000}, {80, Drive::Low, 1000},
                                           {33, Drive::Low, 1000}},
                                          error));
     EXPECT_EQ(error, "two drives for GPIO33 at 0.001 s: give one level per line and time");
 }
 
 TEST(DriveScheduleTest, TimesPrintToTheMicrosecond) {
-    EXPECT_EQ(gpio_sim::FormatSeconds(0), "0.000000");
-    EXPECT_EQ(gpio_sim::FormatSeconds(65990001), "65.990001");
-    EXPECT_EQ(gpio_sim::FormatShortSeconds(62500000), "62.5");
-    EXPECT_EQ(gpio_sim::FormatShortSeconds(60000000), "60");
-    EXPECT_EQ(gpio_sim::FormatShortSeconds(0), "0");
-    EXPECT_EQ(gpio_sim::DescribeDrive({80, Drive::Released, 1500}), "GPIO80 none from 0.0015 s");
+    EXPECT_EQ(gpio_bench::FormatSeconds(0), "0.000000");
+    EXPECT_EQ(gpio_bench::FormatSeconds(65990001), "65.990001");
+    EXPECT_EQ(gpio_bench::FormatShortSeconds(62500000), "62.5");
+    EXPECT_EQ(gpio_bench::FormatShortSeconds(60000000), "60");
+    EXPECT_EQ(gpio_bench::FormatShortSeconds(0), "0");
+    EXPECT_EQ(gpio_bench::DescribeDrive({80, Drive::Released, 1500}), "GPIO80 none from 0.0015 s");
 }
 
 }  // namespace

@@ -24,7 +24,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using gpio_sim::OutputFile;
+using gpio_bench::OutputFile;
 
 class OutputFileTest : public ::testing::Test {
 protected:
@@ -119,7 +119,7 @@ TEST_F(OutputFileTest, OneFailedOutputLeavesEveryDestinationAsItWas) {
     limit.rlim_cur = 4096;
     const auto previous = std::signal(SIGXFSZ, SIG_IGN);  // a plain EFBIG instead
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-    const bool committed = gpio_sim::CommitAll({{&first, "fits\n"}, {&second, std::string(8192, 'x')}}, error);
+    const bool committed = gpio_bench::CommitAll({{&first, "fits\n"}, {&second, std::string(8192, 'x')}}, error);
     limit.rlim_cur = unlimited;
     setrlimit(RLIMIT_FSIZE, &limit);
     std::signal(SIGXFSZ, previous);
@@ -134,10 +134,10 @@ TEST_F(OutputFileTest, OneFailedOutputLeavesEveryDestinationAsItWas) {
 // A rename whose data never reached the disk leaves, after a crash or a
 // power cut, an empty or partial file under the final name.
 std::vector<std::string> g_diskCalls;
-gpio_sim::DiskCalls g_realDiskCalls;
+gpio_bench::DiskCalls g_realDiskCalls;
 
 TEST_F(OutputFileTest, EveryTemporaryIsSyncedBeforeAnyRenameAndItsDirectoryAfter) {
-    gpio_sim::DiskCalls& calls = gpio_sim::OutputDiskCalls();
+    gpio_bench::DiskCalls& calls = gpio_bench::OutputDiskCalls();
     g_realDiskCalls = calls;
     g_diskCalls.clear();
     calls.sync = [](int fd) {
@@ -152,7 +152,7 @@ TEST_F(OutputFileTest, EveryTemporaryIsSyncedBeforeAnyRenameAndItsDirectoryAfter
     OutputFile vcd, log;
     std::string error;
     const bool committed = vcd.Open(d + "/run.vcd", error) && log.Open(d + "/bus.log", error) &&
-                           gpio_sim::CommitAll({{&vcd, "vcd\n"}, {&log, "log\n"}}, error);
+                           gpio_bench::CommitAll({{&vcd, "vcd\n"}, {&log, "log\n"}}, error);
     calls = g_realDiskCalls;
     ASSERT_TRUE(committed) << error;
     ASSERT_EQ(g_diskCalls.size(), 6u);
@@ -258,11 +258,11 @@ TEST_F(OutputFileTest, SignalRemovesPrivateDirectoryWithEverythingInIt) {
             fs::create_directory(scratch);
             std::ofstream(scratch / "run.sr") << "archive";
             std::ofstream(scratch / "run.sr.Ab12Cd") << "libzip's copy";
-            gpio_sim::HoldForRemovalOnSignal((scratch / "run.sr").string(), scratch.string());
+            gpio_bench::HoldForRemovalOnSignal((scratch / "run.sr").string(), scratch.string());
             struct rlimit noCore {0, 0};
             setrlimit(RLIMIT_CORE, &noCore);
             std::signal(signalNumber, SIG_DFL);
-            gpio_sim::RemoveTemporariesOnSignals();
+            gpio_bench::RemoveTemporariesOnSignals();
             std::raise(signalNumber);
             _exit(0);
         }

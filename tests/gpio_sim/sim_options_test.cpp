@@ -9,7 +9,7 @@
 
 namespace {
 
-using gpio_sim::ClockKind;
+using gpio_bench::ClockKind;
 using gpio_sim::ParseArguments;
 
 TEST(SimOptionsTest, NoArgumentsRunsLikeTheProgram) {
@@ -72,7 +72,7 @@ TEST(SimOptionsTest, TakesBoardFaultsEachOnce) {
     }
     EXPECT_EQ(wiring[2].other, 80u);
     EXPECT_DOUBLE_EQ(parsed.options.faults.slowClock, 0.05);
-    EXPECT_EQ(gpio_sim::DescribeFaults(parsed.options.faults),
+    EXPECT_EQ(gpio_bench::DescribeFaults(parsed.options.faults),
               "GPIO80 stuck low, GPIO33 inverted, GPIO33 and GPIO80 swapped, GPIO33 and GPIO80 shorted "
               "together, GPIO33 stuck high, clock slow, each step 5 % longer");
     EXPECT_EQ(ParseArguments({"--trace=-t", "--vcd", "./-v"}).options.tracePath, "-t");

@@ -18,6 +18,7 @@
 namespace {
 
 using namespace gpio_sim;
+using namespace gpio_bench;
 using Drive = host::SimulatedBoard::OutsideDrive;
 
 // The values of the trace's "Read value: 0x.." messages, in order.

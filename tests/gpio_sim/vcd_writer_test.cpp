@@ -11,8 +11,8 @@
 
 namespace {
 
-using gpio_sim::LineRecording;
-using gpio_sim::PinState;
+using gpio_bench::LineRecording;
+using gpio_bench::PinState;
 
 constexpr PinState kOutputLow{true, false, false, false};
 constexpr PinState kOutputHigh{true, true, false, false};
@@ -73,7 +73,7 @@ TEST(VcdWriterTest, RecordingAnswersTheStateAtAnyTime) {
     EXPECT_EQ(recording.StateAt(1, 500), kOutputHigh);
     EXPECT_EQ(recording.StateAt(1, 1999), kInputHigh);
     EXPECT_EQ(recording.Tracks()[1].changes.size(), 3u);  // the glitch left no trace
-    const auto contention = gpio_sim::FindContention(recording);
+    const auto contention = gpio_bench::FindContention(recording);
     ASSERT_EQ(contention.size(), 1u);
     EXPECT_STREQ(contention[0].line, "GPIO33");
     EXPECT_EQ(contention[0].firstUs, 1000u);

@@ -44,7 +44,7 @@ constexpr int kBadUse = gpio_check::kExitBadUse;
 // neither can drive the terminal.
 int Fail(const std::string& message) {
     std::fprintf(stderr, "pxa-gpio-check: %s\n",
-                 gpio_check::ShownText(message, gpio_check::kShownMessageBytes).c_str());
+                 gpio_bench::ShownText(message, gpio_bench::kShownMessageBytes).c_str());
     return kBadUse;
 }
 
@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
     using namespace gpio_check;
     // A closed standard output or error gets /dev/null, so the picture's
     // temporary file can never take its descriptor and the report land in it.
-    const unsigned closedDescriptors = gpio_sim::ReserveStandardDescriptors();
+    const unsigned closedDescriptors = gpio_bench::ReserveStandardDescriptors();
     const bool standardOutputClosed = (closedDescriptors & (1u << 1)) != 0;
     const ParsedCheckArguments parsed = ParseCheckArguments(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.ok) {
@@ -95,13 +95,13 @@ int main(int argc, char** argv) {
     }
     if (options.showHelp) {
         std::fputs(CheckUsageText().c_str(), stdout);
-        if (!gpio_sim::FlushStandardOutput(error) || std::fclose(stdout) != 0) return Fail(error);
+        if (!gpio_bench::FlushStandardOutput(error) || std::fclose(stdout) != 0) return Fail(error);
         return 0;
     }
 
     // Every input and output is looked at before a port is opened: a run
     // read from the board cannot be read again.
-    gpio_sim::RemoveTemporariesOnSignals();
+    gpio_bench::RemoveTemporariesOnSignals();
     std::string traceKind = options.tracePath.empty() ? "" : InputKind(options.tracePath);
     if (!options.saveTracePath.empty() && traceKind == "file") {
         return Fail("--save-trace keeps a trace read from a port or a pipe; " + options.tracePath +
@@ -132,7 +132,7 @@ int main(int argc, char** argv) {
     const bool jsonToStandardOutput = options.jsonPath == "-";
     const std::string jsonPath = jsonToStandardOutput ? "" : options.jsonPath;
     // The output files are made now, so an unwritable one shows before the work.
-    gpio_sim::OutputFile svg, json;
+    gpio_bench::OutputFile svg, json;
     if (!options.svgPath.empty() && !svg.Open(options.svgPath, error)) return Fail(error);
     if (svg.IsStandardOutput()) {
         return Fail("--svg " + options.svgPath + " is standard output, where the report goes");
@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
         keepFd = MakeSavedTrace(keptPath, keepByDefault, kept, error);
         if (keepFd < 0) return Fail(error);
         std::fprintf(stderr, "pxa-gpio-check: keeping the trace in %s as it comes\n",
-                     ShownText(kept, kShownNameBytes).c_str());
+                     gpio_bench::ShownText(kept, gpio_bench::kShownNameBytes).c_str());
     }
     const std::string keptNote = kept.empty() ? "" : " (the trace read is kept in " + kept + ")";
 
@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
             if (keepFd >= 0 && ::close(keepFd) != 0 && live.keepError.empty()) live.keepError = std::strerror(errno);
             if (!live.keepError.empty()) {
                 std::fprintf(stderr, "pxa-gpio-check: the trace kept in %s is short: %s\n",
-                             ShownText(kept, kShownNameBytes).c_str(), live.keepError.c_str());
+                             gpio_bench::ShownText(kept, gpio_bench::kShownNameBytes).c_str(), live.keepError.c_str());
             }
             if (!read) return Fail(error + keptNote);
             saved = std::move(live.trace);
@@ -194,7 +194,7 @@ int main(int argc, char** argv) {
                                  DescribeLiveEnd(live, source.quietSeconds) + ", "
                            : "";
             if (!kept.empty()) {
-                how += "kept in " + ShownText(kept, kShownNameBytes) + (live.keepError.empty() ? "" : " (short)") + ", ";
+                how += "kept in " + gpio_bench::ShownText(kept, gpio_bench::kShownNameBytes) + (live.keepError.empty() ? "" : " (short)") + ", ";
                 input.kept = kept;
             }
             if (fromPort) {
@@ -204,7 +204,7 @@ int main(int argc, char** argv) {
         } else if (!ReadTraceFile(options.tracePath, saved, error)) {
             return Fail(error);
         }
-        heading += " trace " + ShownText(options.tracePath, kShownNameBytes) + " (" + how + EncodingName(saved.encoding) + ", " +
+        heading += " trace " + gpio_bench::ShownText(options.tracePath, gpio_bench::kShownNameBytes) + " (" + how + EncodingName(saved.encoding) + ", " +
                    std::to_string(messages.size()) + " messages)";
         input.bytes = saved.bytes;
         input.messages = static_cast<std::int64_t>(messages.size());
@@ -225,7 +225,7 @@ int main(int argc, char** argv) {
         input.seconds = static_cast<double>(capture.endPs) / 1e12;
         inputs.push_back(input);
         heading += std::string(options.tracePath.empty() ? "" : ",") + " capture " +
-                   ShownText(options.capturePath, kShownNameBytes) + " (" +
+                   gpio_bench::ShownText(options.capturePath, gpio_bench::kShownNameBytes) + " (" +
                    SecondsText(capture.endPs) +
                    (capture.sampleRateHz != 0 ? ", " + RateText(capture.sampleRateHz) : "") + ")";
     }
@@ -275,7 +275,7 @@ int main(int argc, char** argv) {
     if (svg.IsOpen()) {
         const std::string title =
             std::string("verdict ") + StatusWord(OverallStatus(checks)) + ": " + OverallText(checks);
-        const std::string subtitle = "captured: " + ShownText(options.capturePath, kShownNameBytes);
+        const std::string subtitle = "captured: " + gpio_bench::ShownText(options.capturePath, gpio_bench::kShownNameBytes);
         svgContent = RenderCheckDiagram(capture, analysis, marks, subtitle,
                                         title.size() > 110 ? title.substr(0, 107) + "..." : title);
     }
@@ -286,7 +286,7 @@ int main(int argc, char** argv) {
         const bool pictureLost = svg.IsOpen() && !svg.Commit(svgContent, lost);
         if (pictureLost) code = kBadUse;
         std::fputs(RenderJsonVerdict(inputs, checks, code).c_str(), stdout);
-        if (!gpio_sim::FlushStandardOutput(error)) return Fail(error);
+        if (!gpio_bench::FlushStandardOutput(error)) return Fail(error);
         if (pictureLost) Fail(lost);
         if (std::fclose(stdout) != 0) return Fail("cannot write standard output");
         return code;
@@ -294,12 +294,12 @@ int main(int argc, char** argv) {
     // A report that did not reach standard output fails the check: no
     // verdict is given on it and no file published beside it.
     std::fputs(RenderReport(heading, checks).c_str(), stdout);
-    if (!gpio_sim::FlushStandardOutput(error)) return Fail(error);
+    if (!gpio_bench::FlushStandardOutput(error)) return Fail(error);
     if (std::fclose(stdout) != 0) return Fail("cannot write standard output");
     // Every output file or none.
-    std::vector<gpio_sim::PendingOutput> outputs;
+    std::vector<gpio_bench::PendingOutput> outputs;
     if (svg.IsOpen()) outputs.push_back({&svg, svgContent});
     if (json.IsOpen()) outputs.push_back({&json, RenderJsonVerdict(inputs, checks, exitCode)});
-    if (!outputs.empty() && !gpio_sim::CommitAll(outputs, error)) return Fail(error);
+    if (!outputs.empty() && !gpio_bench::CommitAll(outputs, error)) return Fail(error);
     return exitCode;
 }

@@ -10,7 +10,7 @@ std::string RenderAccessLog(const std::vector<host::PxaGpioModel::Access>& acces
     for (const auto& access : accesses) {
         text += host::FormatAccess(access);
         text += ' ';
-        text += FormatSeconds(access.timeUs);
+        text += gpio_bench::FormatSeconds(access.timeUs);
         text += '\n';
     }
     return text;

@@ -29,14 +29,14 @@ int Fail(const std::string& message) {
 std::string DescribeRun(const gpio_sim::SimOptions& options) {
     std::string text;
     for (const auto& drive : options.schedule) {
-        text += (text.empty() ? "" : ", ") + gpio_sim::DescribeDrive(drive);
+        text += (text.empty() ? "" : ", ") + gpio_bench::DescribeDrive(drive);
     }
     if (text.empty()) text = "lines not driven from outside";
-    const std::string faults = gpio_sim::DescribeFaults(options.faults);
+    const std::string faults = gpio_bench::DescribeFaults(options.faults);
     if (!faults.empty()) text += "; board fault: " + faults;
-    const std::string timing = gpio_sim::DescribeTiming(options.timing);
+    const std::string timing = gpio_bench::DescribeTiming(options.timing);
     if (!timing.empty()) text += "; " + timing;
-    return text + (options.clock == gpio_sim::ClockKind::Simulated ? "; simulated clock" : "; real clock");
+    return text + (options.clock == gpio_bench::ClockKind::Simulated ? "; simulated clock" : "; real clock");
 }
 
 }  // namespace
@@ -52,7 +52,7 @@ std::size_t SessionBytes(std::size_t drives) { return 128 * 1024 + 64 * drives; 
 
 int main(int argc, char** argv) {
     using namespace gpio_sim;
-    const unsigned closedDescriptors = ReserveStandardDescriptors();
+    const unsigned closedDescriptors = gpio_bench::ReserveStandardDescriptors();
     const bool standardOutputClosed = (closedDescriptors & (1u << 1)) != 0;
     const ParsedArguments parsed = ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.ok) {
@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
     std::string error;
     if (options.showHelp) {
         std::fputs(UsageText().c_str(), stdout);
-        if (!FlushStandardOutput(error) || std::fclose(stdout) != 0) return Fail(error);
+        if (!gpio_bench::FlushStandardOutput(error) || std::fclose(stdout) != 0) return Fail(error);
         return 0;
     }
 
@@ -77,8 +77,8 @@ int main(int argc, char** argv) {
     // Read once, before any output is opened: a file that cannot be read shows now.
     std::vector<std::uint8_t> executable;
     if (!options.executablePath.empty()) {
-        if (!CanRunDeviceExecutables(error)) return Fail("--exe: " + error);
-        if (!ReadDeviceExecutable(options.executablePath, executable, error)) return Fail(error);
+        if (!gpio_bench::CanRunDeviceExecutables(error)) return Fail("--exe: " + error);
+        if (!gpio_bench::ReadDeviceExecutable(options.executablePath, executable, error)) return Fail(error);
     }
 
     // Every output is opened before the run, so a file that cannot be
@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
     struct Output {
         const std::string& path;
         std::size_t expectedSize;
-        OutputFile file;
+        gpio_bench::OutputFile file;
     };
     const std::size_t drives = options.schedule.size();
     Output trace{options.tracePath, kTraceBytes, {}};
@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
     Output svg{options.svgPath, SvgBytes(drives), {}};
     Output session{options.sessionPath, SessionBytes(drives), {}};
     Output* outputs[] = {&trace, &accessLog, &vcd, &svg, &session};
-    RemoveTemporariesOnSignals();
+    gpio_bench::RemoveTemporariesOnSignals();
     bool standardOutputTaken = traceToStandardOutput;
     for (Output* output : outputs) {
         if (output->path.empty()) continue;
@@ -109,12 +109,12 @@ int main(int argc, char** argv) {
         standardOutputTaken = true;
     }
 
-    if (options.clock == ClockKind::Real) {
+    if (options.clock == gpio_bench::ClockKind::Real) {
         std::fprintf(stderr, "pxa-gpio-sim: real clock: the run takes %s s (--clock simulated takes "
-                             "milliseconds)\n", FormatShortSeconds(options.runLengthUs).c_str());
+                             "milliseconds)\n", gpio_bench::FormatShortSeconds(options.runLengthUs).c_str());
     }
-    const SessionResult result =
-        RunExerciseSession(options.clock, options.schedule, !traceToStandardOutput, options.faults, options.timing,
+    const gpio_bench::SessionResult result =
+        gpio_bench::RunExerciseSession(options.clock, options.schedule, !traceToStandardOutput, options.faults, options.timing,
                            options.executablePath.empty() ? nullptr : &executable, options.pxa255Core);
     std::string reportLines = result.processReport;
     for (std::size_t at = 0, end = 0; at < reportLines.size(); at = end + 1) {
@@ -124,44 +124,44 @@ int main(int argc, char** argv) {
                      reportLines.substr(at, end - at).c_str());
     }
     // A trace that did not reach standard output fails the run as a lost file would.
-    if (traceToStandardOutput && !FlushStandardOutput(error)) return Fail(error);
+    if (traceToStandardOutput && !gpio_bench::FlushStandardOutput(error)) return Fail(error);
 
     const std::string description = DescribeRun(options);
     // In time order, so a subtitle that names only the first few names the earliest.
-    std::vector<ScheduledDrive> byTime = options.schedule;
+    std::vector<gpio_bench::ScheduledDrive> byTime = options.schedule;
     std::stable_sort(byTime.begin(), byTime.end(),
-                     [](const ScheduledDrive& a, const ScheduledDrive& b) { return a.atUs < b.atUs; });
+                     [](const gpio_bench::ScheduledDrive& a, const gpio_bench::ScheduledDrive& b) { return a.atUs < b.atUs; });
     std::vector<std::string> driveNames;
-    for (const auto& drive : byTime) driveNames.push_back(DescribeDrive(drive));
-    std::string clockName = options.clock == ClockKind::Simulated ? "simulated clock" : "real clock";
-    const std::string timing = DescribeTiming(options.timing);
+    for (const auto& drive : byTime) driveNames.push_back(gpio_bench::DescribeDrive(drive));
+    std::string clockName = options.clock == gpio_bench::ClockKind::Simulated ? "simulated clock" : "real clock";
+    const std::string timing = gpio_bench::DescribeTiming(options.timing);
     if (!timing.empty()) clockName += ", " + timing;
     std::string sessionContent;
     if (session.file.IsOpen() && !RenderSigrokSession(result.recording, sessionContent, error)) return Fail(error);
-    std::vector<PendingOutput> pending;
+    std::vector<gpio_bench::PendingOutput> pending;
     const auto add = [&pending](Output& output, auto render) {
         if (output.file.IsOpen()) pending.push_back({&output.file, render()});
     };
     add(trace, [&] { return result.trace; });
     add(accessLog, [&] { return RenderAccessLog(result.accesses); });
     add(vcd, [&] { return RenderVcd(result.recording, description); });
-    add(svg, [&] { return RenderTimingDiagram(result.recording, driveNames, clockName, ListFaults(options.faults)); });
+    add(svg, [&] { return gpio_bench::RenderTimingDiagram(result.recording, driveNames, clockName, gpio_bench::ListFaults(options.faults)); });
     add(session, [&] { return std::move(sessionContent); });
-    if (!CommitAll(pending, error)) return Fail(error);
+    if (!gpio_bench::CommitAll(pending, error)) return Fail(error);
 
-    for (const auto& contention : FindContention(result.recording)) {
+    for (const auto& contention : gpio_bench::FindContention(result.recording)) {
         std::fprintf(stderr,
                      "pxa-gpio-sim: warning: %s was driven from outside against the processor's "
                      "output %u time(s), first at %s s; on a board that is a short circuit\n",
-                     contention.line, contention.times, FormatSeconds(contention.firstUs).c_str());
+                     contention.line, contention.times, gpio_bench::FormatSeconds(contention.firstUs).c_str());
     }
-    if (options.clock == ClockKind::Real && result.recording.EndUs() >= options.runLengthUs) {
+    if (options.clock == gpio_bench::ClockKind::Real && result.recording.EndUs() >= options.runLengthUs) {
         // Sleeps are relative, so each step's own work adds up; drives are
         // placed on the board's absolute time.
         std::fprintf(stderr, "pxa-gpio-sim: real clock: the run took %s s, %s s more than %s\n",
-                     FormatSeconds(result.recording.EndUs()).c_str(),
-                     FormatSeconds(result.recording.EndUs() - options.runLengthUs).c_str(),
-                     options.runLengthUs == kRunLengthUs ? "its sleeps" : "under the simulated clock");
+                     gpio_bench::FormatSeconds(result.recording.EndUs()).c_str(),
+                     gpio_bench::FormatSeconds(result.recording.EndUs() - options.runLengthUs).c_str(),
+                     options.runLengthUs == gpio_bench::kRunLengthUs ? "its sleeps" : "under the simulated clock");
     }
     if (std::fclose(stdout) != 0) return Fail("cannot write standard output");
     return result.exitCode;

@@ -12,7 +12,7 @@ bool CanWriteSigrokSessions(std::string& why) {
     return false;
 }
 
-bool RenderSigrokSession(const LineRecording&, std::string& content, std::string& error) {
+bool RenderSigrokSession(const gpio_bench::LineRecording&, std::string& content, std::string& error) {
     content.clear();
     return CanWriteSigrokSessions(error);
 }

@@ -26,7 +26,7 @@ constexpr std::size_t kChunkSamples = 16u << 20;
 
 // One byte a sample: bit 2t the level of line t, bit 2t+1 whether the
 // processor drives it, in the VCD's order of variables.
-std::uint8_t SampleByte(const std::vector<PinState>& states) {
+std::uint8_t SampleByte(const std::vector<gpio_bench::PinState>& states) {
     std::uint8_t byte = 0;
     for (std::size_t t = 0; t < states.size(); ++t) {
         if (VcdLevel(states[t]) == '1') byte |= static_cast<std::uint8_t>(1u << (2 * t));
@@ -50,7 +50,7 @@ public:
         }
         dir_ = name.data();
         path_ = dir_ + "/run.sr";
-        hold_ = HoldForRemovalOnSignal(path_, dir_);
+        hold_ = gpio_bench::HoldForRemovalOnSignal(path_, dir_);
         return true;
     }
     ~ScratchFile() {
@@ -58,7 +58,7 @@ public:
         // With whatever libzip left beside the archive on a failure.
         std::error_code ignored;
         std::filesystem::remove_all(dir_, ignored);
-        if (hold_ >= 0) ReleaseFromRemovalOnSignal(hold_);
+        if (hold_ >= 0) gpio_bench::ReleaseFromRemovalOnSignal(hold_);
     }
     const std::string& Path() const { return path_; }
 
@@ -72,7 +72,7 @@ private:
 
 bool CanWriteSigrokSessions(std::string&) { return true; }
 
-bool RenderSigrokSession(const LineRecording& recording, std::string& content, std::string& error) {
+bool RenderSigrokSession(const gpio_bench::LineRecording& recording, std::string& content, std::string& error) {
     content.clear();
     ScratchFile scratch;
     if (!scratch.Make(error)) return false;
@@ -93,7 +93,7 @@ bool RenderSigrokSession(const LineRecording& recording, std::string& content, s
 
         // The samples, run by run between the changes of any line.
         std::vector<std::size_t> next(tracks.size(), 0);
-        std::vector<PinState> states(tracks.size());
+        std::vector<gpio_bench::PinState> states(tracks.size());
         std::vector<std::uint8_t> chunk;
         chunk.reserve(kChunkSamples);
         const std::uint64_t end = recording.EndUs();

@@ -20,7 +20,7 @@ constexpr unsigned long kSessionSampleRateHz = 1000000;  // the recording's 1 us
 bool CanWriteSigrokSessions(std::string& why);
 
 // The whole session file in `content`, or false and why.
-bool RenderSigrokSession(const LineRecording& recording, std::string& content, std::string& error);
+bool RenderSigrokSession(const gpio_bench::LineRecording& recording, std::string& content, std::string& error);
 
 }  // namespace gpio_sim
 

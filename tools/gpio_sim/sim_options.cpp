@@ -104,7 +104,7 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
             error = "bad clock '" + clock + "': expected real or simulated";
             return parsed;
         }
-        options.clock = clock == "real" ? ClockKind::Real : ClockKind::Simulated;
+        options.clock = clock == "real" ? gpio_bench::ClockKind::Real : gpio_bench::ClockKind::Simulated;
     }
     if (help->count() > 1) {
         error = "option '--help' given more than once";
@@ -140,18 +140,18 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments) {
         options.pxa255Core = cores.front() == "pxa255";
     }
     for (const std::string& text : faults) {
-        if (!ParseFault(text, options.faults, error)) return parsed;
+        if (!gpio_bench::ParseFault(text, options.faults, error)) return parsed;
     }
-    if (!bauds.empty() && !ParseDebugBaud(bauds.front(), options.timing, error)) return parsed;
-    if (!ticks.empty() && !ParseSleepTick(ticks.front(), options.timing, error)) return parsed;
+    if (!bauds.empty() && !gpio_bench::ParseDebugBaud(bauds.front(), options.timing, error)) return parsed;
+    if (!ticks.empty() && !gpio_bench::ParseSleepTick(ticks.front(), options.timing, error)) return parsed;
     // A slow clock or a real board's timing makes the run longer: drives may come later.
-    options.runLengthUs = RunLengthUs(options.faults.slowClock, options.timing);
+    options.runLengthUs = gpio_bench::RunLengthUs(options.faults.slowClock, options.timing);
     for (const std::string& text : drives) {
-        ScheduledDrive drive{};
-        if (!ParseDrive(text, drive, error, options.runLengthUs)) return parsed;
+        gpio_bench::ScheduledDrive drive{};
+        if (!gpio_bench::ParseDrive(text, drive, error, options.runLengthUs)) return parsed;
         options.schedule.push_back(drive);
     }
-    if (!CheckSchedule(options.schedule, error)) return parsed;
+    if (!gpio_bench::CheckSchedule(options.schedule, error)) return parsed;
     // Two outputs written to one file would leave only the last.
     for (std::size_t a = 0; a < added.size(); ++a) {
         for (std::size_t b = a + 1; b < added.size(); ++b) {

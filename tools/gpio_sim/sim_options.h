@@ -9,17 +9,16 @@
 #include "board_fault_option.h"
 #include "board_timing_option.h"
 #include "drive_schedule.h"
+#include "exercise_session.h"
 
 namespace gpio_sim {
 
-enum class ClockKind { Real, Simulated };
-
 struct SimOptions {
-    ClockKind clock = ClockKind::Real;
-    std::vector<ScheduledDrive> schedule;
-    BoardFaults faults;
-    BoardTiming timing;
-    std::uint64_t runLengthUs = kRunLengthUs;  // with this timing and clock
+    gpio_bench::ClockKind clock = gpio_bench::ClockKind::Real;
+    std::vector<gpio_bench::ScheduledDrive> schedule;
+    gpio_bench::BoardFaults faults;
+    gpio_bench::BoardTiming timing;
+    std::uint64_t runLengthUs = gpio_bench::kRunLengthUs;  // with this timing and clock
     std::string tracePath;  // empty: standard output, as the run prints it
     std::string accessLogPath;
     std::string vcdPath;

@@ -12,13 +12,13 @@ char OutputCode(std::size_t track) { return static_cast<char>('!' + 2 * track + 
 
 }  // namespace
 
-char VcdLevel(const PinState& state) {
+char VcdLevel(const gpio_bench::PinState& state) {
     if (state.contention) return 'x';
     if (!state.output && !state.driven) return 'z';
     return state.level ? '1' : '0';
 }
 
-std::string RenderVcd(const LineRecording& recording, const std::string& comment) {
+std::string RenderVcd(const gpio_bench::LineRecording& recording, const std::string& comment) {
     const auto& tracks = recording.Tracks();
     std::string vcd;
     vcd += "$version pxa-gpio-sim: GPIO exercise on a simulated PXA27x $end\n";
@@ -33,7 +33,7 @@ std::string RenderVcd(const LineRecording& recording, const std::string& comment
 
     // Every change of every line, by time; at one time the lines in order.
     std::map<std::uint64_t, std::string> changesAt;
-    std::vector<PinState> shown(tracks.size());
+    std::vector<gpio_bench::PinState> shown(tracks.size());
     for (std::size_t t = 0; t < tracks.size(); ++t) {
         bool first = true;
         for (const auto& change : tracks[t].changes) {

@@ -12,11 +12,11 @@
 namespace gpio_sim {
 
 // `comment` goes into the header, e.g. the schedule of the run.
-std::string RenderVcd(const LineRecording& recording, const std::string& comment);
+std::string RenderVcd(const gpio_bench::LineRecording& recording, const std::string& comment);
 
 // The level a probe shows: what the model reads, except that nothing
 // driving the line is z and two sources fighting over it is x.
-char VcdLevel(const PinState& state);
+char VcdLevel(const gpio_bench::PinState& state);
 
 }  // namespace gpio_sim
 
