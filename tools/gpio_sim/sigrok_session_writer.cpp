@@ -1,20 +1,16 @@
 #include "sigrok_session_writer.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <libsigrokcxx/libsigrokcxx.hpp>
 #include <sstream>
 #include <vector>
 
-#include "output_file.h"
+#include "scratch_directory.h"
 #include "vcd_writer.h"
 
 namespace gpio_sim {
@@ -35,47 +31,19 @@ std::uint8_t SampleByte(const std::vector<gpio_bench::PinState>& states) {
     return byte;
 }
 
-// A private directory for libsigrok to write the archive in, removed with
-// it, also when a signal ends the run.
-class ScratchFile {
-public:
-    bool Make(std::string& error) {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/pxa-gpio-sim-XXXXXX";
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        if (!::mkdtemp(name.data())) {
-            error = "cannot make a temporary directory for the session: " + std::string(std::strerror(errno));
-            return false;
-        }
-        dir_ = name.data();
-        path_ = dir_ + "/run.sr";
-        hold_ = gpio_bench::HoldForRemovalOnSignal(path_, dir_);
-        return true;
-    }
-    ~ScratchFile() {
-        if (dir_.empty()) return;
-        // With whatever libzip left beside the archive on a failure.
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-        if (hold_ >= 0) gpio_bench::ReleaseFromRemovalOnSignal(hold_);
-    }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string dir_;
-    std::string path_;
-    int hold_ = -1;
-};
-
 }  // namespace
 
 bool CanWriteSigrokSessions(std::string&) { return true; }
 
 bool RenderSigrokSession(const gpio_bench::LineRecording& recording, std::string& content, std::string& error) {
     content.clear();
-    ScratchFile scratch;
-    if (!scratch.Make(error)) return false;
+    // libsigrok writes the archive only by its name: in a private directory,
+    // removed with it and whatever libzip leaves beside it.
+    gpio_bench::ScratchDirectory scratch;
+    if (!scratch.Make("pxa-gpio-sim-XXXXXX", "run.sr")) {
+        error = "cannot make a temporary directory for the session: " + std::string(std::strerror(errno));
+        return false;
+    }
     const auto& tracks = recording.Tracks();
     try {
         const auto context = sigrok::Context::create();

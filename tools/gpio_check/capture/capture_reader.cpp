@@ -6,10 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
-#include "output_file.h"
+#include "scratch_directory.h"
 
 namespace gpio_check {
 namespace {
@@ -52,24 +51,21 @@ bool ReadHead(int fd, std::size_t size, std::string& head) {
     return true;
 }
 
-// A private directory holding one file, both gone when it goes.
+// A private file for a session read from a pipe, gone with its directory
+// when this goes.
 class SpoolFile {
 public:
     ~SpoolFile() { Remove(); }
     bool Create(std::string& error) {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/pxa-gpio-check.XXXXXX";
-        if (::mkdtemp(&pattern[0]) == nullptr) {
-            error = "cannot make a temporary directory in " + pattern.substr(0, pattern.rfind('/')) + ": " +
-                    std::strerror(errno);
+        if (!dir_.Make("pxa-gpio-check.XXXXXX", "session.sr")) {
+            const int made = errno;
+            error = "cannot make a temporary directory in " + gpio_bench::ScratchDirectory::Parent() + ": " +
+                    std::strerror(made);
             return false;
         }
-        dir_ = pattern;
-        path_ = dir_ + "/session.sr";
-        hold_ = gpio_bench::HoldForRemovalOnSignal(path_, dir_);
-        fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        fd_ = ::open(dir_.Path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd_ < 0) {
-            error = "cannot make " + path_ + ": " + std::strerror(errno);
+            error = "cannot make " + dir_.Path() + ": " + std::strerror(errno);
             return false;
         }
         return true;
@@ -79,7 +75,7 @@ public:
             const ssize_t n = ::write(fd_, data, size);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) {
-                error = "cannot write " + path_ + ": " + std::strerror(errno);
+                error = "cannot write " + dir_.Path() + ": " + std::strerror(errno);
                 return false;
             }
             data += n;
@@ -91,27 +87,21 @@ public:
         const int fd = fd_;
         fd_ = -1;
         if (::close(fd) != 0) {
-            error = "cannot write " + path_ + ": " + std::strerror(errno);
+            error = "cannot write " + dir_.Path() + ": " + std::strerror(errno);
             return false;
         }
         return true;
     }
-    const std::string& Path() const { return path_; }
+    const std::string& Path() const { return dir_.Path(); }
     void Remove() {
         if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
-        if (!path_.empty()) ::unlink(path_.c_str());
-        if (!dir_.empty()) ::rmdir(dir_.c_str());
-        gpio_bench::ReleaseFromRemovalOnSignal(hold_);
-        hold_ = -1;
-        path_.clear();
-        dir_.clear();
+        dir_.Remove();
     }
 
 private:
-    std::string dir_, path_;
+    gpio_bench::ScratchDirectory dir_;  // removed should a signal end the checker meanwhile
     int fd_ = -1;
-    int hold_ = -1;  // removed should a signal end the checker meanwhile
 };
 
 // libsigrok reads a session by its name, more than once: one from a pipe is
